@@ -1,0 +1,149 @@
+#include "app/engine.h"
+
+#include "bridge/coercion.h"
+#include "bridge/web_callback.h"
+#include "platform/log.h"
+#include "resolve/subtitle_import.h"
+
+#include <gio/gio.h>
+
+#include <algorithm>
+
+namespace tessivo {
+
+namespace {
+
+constexpr const char* kPaletteEnabledKey = "TessivoFloatingFusionPaletteEnabled";
+
+bool launchDefaultHandler(const std::string& uri) {
+    GErrorOut error;
+    if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, error.out())) return true;
+    logLine("Lien non ouvert (" + uri + "): " + error.message());
+    return false;
+}
+
+}  // namespace
+
+std::shared_ptr<ExportEngine> ExportEngine::create(Options options) {
+    std::shared_ptr<ExportEngine> engine(new ExportEngine(std::move(options)));
+    engine->registerOperations();
+    return engine;
+}
+
+ExportEngine::ExportEngine(Options options)
+    : options_(std::move(options)),
+      mainQueue_(std::make_unique<MainQueue>()),
+      exportQueue_(std::make_unique<SerialQueue>("kinetype.export.queue")),
+      resolveOperationQueue_(std::make_unique<SerialQueue>("tessivo.resolve.operations")),
+      fusionTimelineWatchQueue_(std::make_unique<SerialQueue>("tessivo.fusion.timeline.watch")),
+      settings_(options_.settingsFile) {
+    if (!options_.openURI) options_.openURI = launchDefaultHandler;
+    // The floating palette is enabled on first launch; a stored choice stays.
+    if (!settings_.hasKey(kPaletteEnabledKey)) settings_.setBool(kPaletteEnabledKey, true);
+
+    runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_, options_.resolve);
+    subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
+}
+
+ExportEngine::~ExportEngine() {
+    // Stop the serial queues (each finishes the item it is running) before the
+    // components their work refers to go away.
+    fusionTimelineWatchQueue_.reset();
+    resolveOperationQueue_.reset();
+    exportQueue_.reset();
+}
+
+void ExportEngine::registerOperations() {
+    std::weak_ptr<ExportEngine> weak = weak_from_this();
+    // Wraps a member operation so that it does nothing once the engine is gone.
+    auto bound = [weak](auto method) {
+        return [weak, method](Json payload) {
+            if (auto engine = weak.lock()) method(*engine, std::move(payload));
+        };
+    };
+
+    // In comparison order.
+    dispatcher_.add("importResolveSubtitles", PayloadRule::EmptyIfAbsent,
+                    bound([](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }));
+    // Recognised, and has no effect.
+    dispatcher_.add("fusionLiveBuildBegin", PayloadRule::None, [](Json) {});
+    dispatcher_.add("openExternal", PayloadRule::Required,
+                    bound([](ExportEngine& e, Json p) { e.openExternal(p); }));
+}
+
+void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::move(webView); }
+
+void ExportEngine::shutdown() {
+    if (auto view = webView_.lock()) view->removeMessageHandler();
+}
+
+// Main thread.
+void ExportEngine::handleWebMessage(const Json& message) { dispatcher_.handleWebMessage(message); }
+
+void ExportEngine::openExternal(const Json& payload) {
+    const Json* url = member(payload, "url");
+    if (!url || !url->is_string()) return;
+    const auto& text = url->get_ref<const std::string&>();
+    GErrorOut error;
+    GUri* parsed = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, error.out());
+    if (!parsed) return;
+    std::string scheme = g_uri_get_scheme(parsed);
+    g_uri_unref(parsed);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+    // Only web and mail links: a page must not open local files or other handlers.
+    if (scheme != "http" && scheme != "https" && scheme != "mailto") {
+        logLine("Lien refusé (schéma " + scheme + ")");
+        return;
+    }
+    options_.openURI(text);
+}
+
+// Main thread.
+void ExportEngine::callWebFunction(const std::string& name, const Json& payload) {
+    auto text = webCallbackPayloadText(payload);
+    if (!text) return;
+    auto view = webView_.lock();
+    if (!view) return;
+    view->deliverCallback(name, *text, webCallbackScript(name, *text));
+}
+
+// Any thread.
+void ExportEngine::fusionCallback(const std::string& name, Json payload) {
+    std::weak_ptr<ExportEngine> weak = weak_from_this();
+    mainQueue_->post([weak, name, payload = std::move(payload)] {
+        if (auto engine = weak.lock()) engine->callWebFunction(name, payload);
+    });
+}
+
+// Main thread.
+void ExportEngine::evaluatePageSignal(const std::string& script) {
+    if (auto view = webView_.lock()) view->evaluateScript(script);
+}
+
+void ExportEngine::setRendering(bool rendering) {
+    published_.isRendering = rendering;
+    notifyPublished();
+}
+
+void ExportEngine::setRenderProgress(double progress) {
+    published_.renderProgress = progress;
+    notifyPublished();
+}
+
+void ExportEngine::setRenderSize(int width, int height) {
+    published_.renderWidth = width;
+    published_.renderHeight = height;
+    notifyPublished();
+}
+
+void ExportEngine::notifyPublished() {
+    if (observer_) observer_();
+}
+
+bool ExportEngine::isIdle() const {
+    return mainQueue_->pendingCount() == 0 && exportQueue_->pendingCount() == 0 && resolveOperationQueue_->pendingCount() == 0 &&
+           fusionTimelineWatchQueue_->pendingCount() == 0 && runner_->runningCount() == 0 &&
+           !published_.isRendering;
+}
+
+}  // namespace tessivo

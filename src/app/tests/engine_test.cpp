@@ -1,0 +1,105 @@
+#include "app/engine.h"
+
+#include "platform/files.h"
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace tessivo {
+namespace {
+
+struct RecordingView final : MainWebView {
+    std::vector<std::string> scripts;
+    std::vector<std::pair<std::string, std::string>> callbacks;
+    int handlerRemovals = 0;
+    void evaluateScript(const std::string& script) override { scripts.push_back(script); }
+    void deliverCallback(const std::string& f, const std::string& payload, const std::string& script) override {
+        callbacks.emplace_back(f, payload);
+        scripts.push_back(script);
+    }
+    void removeMessageHandler() override { ++handlerRemovals; }
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    std::filesystem::path settingsFile =
+        temporaryDirectory() / ("tessivo-settings-" + makeUUID()) / "settings.ini";
+    std::vector<std::string> opened;
+
+    std::shared_ptr<ExportEngine> makeEngine() {
+        ExportEngine::Options options;
+        options.settingsFile = settingsFile;
+        options.openURI = [this](const std::string& uri) { opened.push_back(uri); return true; };
+        return ExportEngine::create(options);
+    }
+    void TearDown() override { std::filesystem::remove_all(settingsFile.parent_path()); }
+};
+
+TEST_F(EngineTest, PaletteIsEnabledOnFirstLaunchAndAStoredChoiceStays) {
+    makeEngine();
+    EXPECT_EQ(Settings(settingsFile).boolValue("TessivoFloatingFusionPaletteEnabled"), true);
+    Settings(settingsFile).setBool("TessivoFloatingFusionPaletteEnabled", false);
+    makeEngine();
+    EXPECT_EQ(Settings(settingsFile).boolValue("TessivoFloatingFusionPaletteEnabled"), false);
+}
+
+TEST_F(EngineTest, OpenExternalOpensOnlyWebAndMailLinks) {
+    auto engine = makeEngine();
+    const char* messages[] = {
+        R"({"type": "openExternal", "payload": {"url": "https://example.org/a?b=1"}})",
+        R"({"type": "openExternal", "payload": {"url": "HTTP://example.org"}})",
+        R"({"type": "openExternal", "payload": {"url": "mailto:someone@example.org"}})",
+        R"({"type": "openExternal", "payload": {"url": "file:///etc/passwd"}})",
+        R"j({"type": "openExternal", "payload": {"url": "javascript:alert(1)"}})j",
+        R"({"type": "openExternal", "payload": {"url": "resolve://open"}})",
+        R"({"type": "openExternal", "payload": {"url": "not a url"}})",
+        R"({"type": "openExternal", "payload": {"url": 42}})",
+        R"({"type": "openExternal"})",
+    };
+    for (const char* m : messages) engine->handleWebMessage(Json::parse(m));
+    EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/a?b=1", "HTTP://example.org",
+                                                "mailto:someone@example.org"}));
+}
+
+TEST_F(EngineTest, CallbacksReachTheViewWhileItExists) {
+    auto engine = makeEngine();
+    auto view = std::make_shared<RecordingView>();
+    engine->setup(view);
+
+    engine->handleWebMessage(Json::parse(R"({"type": "fusionLiveBuildBegin", "payload": [1]})"));
+    EXPECT_TRUE(view->scripts.empty());
+
+    engine->callWebFunction("window.onA", Json{{"n", 1}});
+    engine->callWebFunction("window.onB", Json{{"bad", std::nan("")}});
+    ASSERT_EQ(view->callbacks.size(), 1u);
+    EXPECT_EQ(view->callbacks[0], (std::pair<std::string, std::string>{"window.onA", R"({"n":1})"}));
+
+    // From another thread: delivered later on the main queue.
+    std::thread([&] { engine->fusionCallback("window.onC", Json{{"from", "thread"}}); }).join();
+    EXPECT_EQ(view->callbacks.size(), 1u);
+    runMainContextUntil([&] { return view->callbacks.size() == 2; });
+    EXPECT_EQ(view->callbacks[1].first, "window.onC");
+
+    engine->shutdown();
+    EXPECT_EQ(view->handlerRemovals, 1);
+
+    view.reset();
+    engine->callWebFunction("window.onA", Json::object());  // no view: dropped without harm
+}
+
+TEST_F(EngineTest, QueuedCallbackAfterTheEngineIsGoneDoesNothing) {
+    auto view = std::make_shared<RecordingView>();
+    {
+        auto engine = makeEngine();
+        engine->setup(view);
+        engine->fusionCallback("window.onLate", Json::object());
+    }
+    // The main queue item outlives the engine; running it must not touch it.
+    for (int i = 0; i < 5; ++i) g_main_context_iteration(nullptr, FALSE);
+    EXPECT_TRUE(view->callbacks.empty());
+}
+
+}  // namespace
+}  // namespace tessivo

@@ -1,0 +1,67 @@
+// Runs Python scripts against Resolve in a child process.
+//
+// Each run writes the script (after the media import function) to a temporary
+// file, starts the interpreter on it through a small wrapper, and delivers
+// exactly one outcome: the JSON object the script printed after the marker
+// "__ORVEL_JSON__", or an error. Runs are serialised on the Resolve operations
+// queue, each holding it until its child exits, so Resolve sees one script at a
+// time in request order. Time limits fire on the export queue.
+#pragma once
+
+#include "platform/error.h"
+#include "platform/json.h"
+#include "platform/queue.h"
+#include "resolve/resolve_installation.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessivo {
+
+// The script result text: the object after the last marker, braces inside
+// strings not counted. nullopt when there is no marker or no complete object.
+std::optional<std::string> extractOrvelJSON(std::string_view output);
+
+// The wrapper passed to the interpreter with "-c", and the media import
+// function prepended to every script.
+const char* runnerWrapperScript();
+const char* mediaImportFunctionScript();
+
+class PythonRunner {
+public:
+    using Completion = std::function<void(Result<Json>)>;
+
+    PythonRunner(Queue& resolveOperationQueue, Queue& exportQueue, ResolveInstallation installation);
+
+    // Any thread. Returns at once; `completion` is called exactly once, on an
+    // unspecified thread. A limit of zero or less means no limit.
+    void runResolvePython(std::string script, std::vector<std::string> arguments, double timeoutSeconds,
+                          Completion completion);
+
+    // The environment entries the child gets on top of the program's own.
+    std::map<std::string, std::string> childEnvironment() const;
+
+    const ResolveInstallation& installation() const { return installation_; }
+    // Children alive right now (for the idle check of the headless bridge).
+    int runningCount() const { return running_.load(); }
+
+    // Grace period between the polite termination of a child past its limit
+    // and a forced kill.
+    static constexpr double kKillGraceSeconds = 2.0;
+
+private:
+    void run(const std::string& script, const std::vector<std::string>& arguments, double timeoutSeconds,
+             const Completion& completion);
+
+    Queue& resolveQueue_;
+    Queue& exportQueue_;
+    ResolveInstallation installation_;
+    std::atomic<int> running_{0};
+};
+
+}  // namespace tessivo
