@@ -62,6 +62,7 @@ private:
     Queue& exportQueue_;
     ResolveInstallation installation_;
     std::atomic<int> running_{0};
+    double timeLimitScale_ = 1.0;
 };
 
 }  // namespace tessivo

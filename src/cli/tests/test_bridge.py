@@ -1,0 +1,139 @@
+"""The headless bridge end to end: envelopes in on standard input, callbacks out
+on standard output, against the Resolve simulator through the real runner."""
+import json
+import os
+import subprocess
+
+import pytest
+
+ROOT = os.environ.get("TESSIVO_SOURCE_DIR") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
+CLI = os.environ.get("TESSIVO_CLI") or os.path.join(ROOT, "build", "tessivo-cli")
+SIM = os.path.join(ROOT, "tools", "resolve-sim", "resolve-sim")
+SCRIPTING = os.path.join(ROOT, "tools", "resolve-sim", "Scripting")
+DEMO_SRT = os.path.join(ROOT, "tools", "resolve-sim", "samples", "demo.srt")
+
+SRT = """1
+00:00:00,000 --> 00:00:02,000
+Premier
+
+2
+00:00:03,000 --> 00:00:04,000
+Deuxième
+ligne
+
+"""
+
+
+class Bridge:
+    def __init__(self, tmp_path):
+        self.state = str(tmp_path / "resolve.json")
+        self.tmp = tmp_path
+        self.env = dict(os.environ)
+        self.env.update({
+            "TESSIVO_RESOLVE_SIM_STATE": self.state,
+            "TESSIVO_RESOLVE_SCRIPT_API": SCRIPTING,
+            "TESSIVO_SETTINGS_FILE": str(tmp_path / "settings.ini"),
+        })
+        self.env.pop("PYTHONPATH", None)
+
+    def sim(self, *args):
+        subprocess.run(["/usr/bin/python3", SIM, "--state", self.state] + [str(a) for a in args],
+                       check=True, capture_output=True, env=self.env)
+
+    def srt(self, text, name="a.srt"):
+        path = self.tmp / name
+        path.write_text(text, encoding="utf-8")
+        return str(path)
+
+    def run(self, lines, extra_env=None, timeout=120):
+        env = dict(self.env)
+        env.update(extra_env or {})
+        text = "".join((l if isinstance(l, str) else json.dumps(l)) + "\n" for l in lines)
+        done = subprocess.run([CLI, "bridge"], input=text.encode(), capture_output=True, env=env, timeout=timeout)
+        assert done.returncode == 0, done.stderr.decode()
+        out = [json.loads(l) for l in done.stdout.decode().splitlines() if l.strip()]
+        return out, done.stderr.decode()
+
+
+@pytest.fixture
+def bridge(tmp_path):
+    return Bridge(tmp_path)
+
+
+def imported(out):
+    assert [c["function"] for c in out] == ["window.onResolveSubtitlesImported"], out
+    return out[0]["payload"]
+
+
+def test_garbage_lines_are_survived_and_each_message_answers_once(bridge):
+    bridge.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    bridge.sim("load-srt", DEMO_SRT, "--track", 1)
+    out, err = bridge.run([
+        "not json at all",
+        "[1, 2]",
+        '"text"',
+        {"type": "noSuchMessage", "payload": {}},
+        {"type": "openExternal", "payload": {"url": "file:///etc/passwd"}},
+        {"type": "importResolveSubtitles"},
+        {"type": "importResolveSubtitles", "payload": {"trackIndices": [1]}},
+    ])
+    assert "ligne 1 ignorée" in err and "ligne 2 ignorée" in err and "ligne 3 ignorée" in err
+    assert [c["function"] for c in out] == ["window.onResolveSubtitlesImported"] * 2
+    first = out[0]["payload"]
+    assert first["success"] is True
+    assert list(first) == ["success", "timelineName", "timelineId", "fps", "subtitleTracks", "count", "subtitles"]
+    assert first["fps"] == 25.0 and first["subtitleTracks"] == [1]
+    assert first["count"] == len(first["subtitles"]) >= 5
+    s = first["subtitles"][0]
+    assert s["id"] == "resolve_st1_001" and s["text"] == "Bonjour à tous, et bienvenue !"
+    assert s["start"] == pytest.approx(1.0) and s["duration"] == pytest.approx(2.2, abs=0.04)
+    assert s["startFrame"] == pytest.approx(90000 + 25)
+    assert out[1]["payload"] == first
+
+
+@pytest.mark.parametrize("fps, expected", [("29.97 DF", 29.97), ("25", 25.0), ("23.976", 23.976)])
+def test_tracks_and_frame_rates(bridge, fps, expected):
+    bridge.sim("init", "--fps", fps)
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    bridge.sim("load-srt", bridge.srt(SRT, "b.srt"), "--track", 2, "--disabled")
+    bridge.sim("load-srt", bridge.srt(SRT, "c.srt"), "--track", 3)
+    out, _ = bridge.run([
+        {"type": "importResolveSubtitles", "payload": {}},
+        {"type": "importResolveSubtitles", "payload": {"trackIndices": [2, 2, 1]}},
+        {"type": "importResolveSubtitles", "payload": {"trackIndices": [4]}},
+    ])
+    default, listed, missing = (c["payload"] for c in out)
+    assert default["fps"] == pytest.approx(expected)
+    assert default["subtitleTracks"] == [1, 3]
+    assert [s["subtitleTrack"] for s in default["subtitles"]] == [1, 3, 1, 3]
+    assert default["subtitles"][2]["text"] == "Deuxième\nligne"
+    assert listed["subtitleTracks"] == [1, 2]
+    assert missing == {"success": False,
+                       "message": "Une piste de sous-titres importée a été supprimée. Relance l’import depuis la piste source.",
+                       "details": None}
+
+
+def test_resolve_not_reachable(bridge):
+    bridge.sim("init", "--fps", "24")
+    bridge.sim("set", "running", "false")
+    payload = imported(bridge.run([{"type": "importResolveSubtitles"}])[0])
+    assert payload["success"] is False
+    assert payload["message"].startswith("Pont DaVinci indisponible.")
+
+
+@pytest.mark.parametrize("mode, args", [("hang", ["--seconds", "30"]), ("exit", ["--code", "3"])])
+def test_runner_failures_reach_the_bridge_error_callback(bridge, mode, args):
+    bridge.sim("init", "--fps", "24")
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    bridge.sim("fault", "set", "GetTrackCount", mode, *args)
+    # Every limit is scaled down so that the 120-second import limit is 2.4 s here.
+    out, _ = bridge.run([{"type": "importResolveSubtitles"}], {"TESSIVO_TIME_LIMIT_SCALE": "0.02"})
+    assert [c["function"] for c in out] == ["window.onResolveBridgeError"]
+    assert list(out[0]["payload"]) == ["message"]
+    if mode == "hang":
+        assert out[0]["payload"]["message"].startswith("DaVinci n'a pas répondu après 2s.")
+
+
+def test_save_panel_answer_is_optional(bridge):
+    out, _ = bridge.run([{"type": "fusionLiveBuildBegin"}])
+    assert out == []
