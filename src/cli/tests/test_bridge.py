@@ -137,3 +137,30 @@ def test_runner_failures_reach_the_bridge_error_callback(bridge, mode, args):
 def test_save_panel_answer_is_optional(bridge):
     out, _ = bridge.run([{"type": "fusionLiveBuildBegin"}])
     assert out == []
+
+
+def test_positions_zero_length_and_items_before_the_start(bridge):
+    bridge.sim("init", "--fps", "24", "--start-timecode", "01:00:00:00")
+    # Cue 1 lands two seconds before the timeline start; cue 2 has no text.
+    bridge.sim("load-srt", bridge.srt("1\n00:00:00,000 --> 00:00:01,000\nAvant\n\n"
+                                      "2\n00:00:03,000 --> 00:00:04,000\n \n\n"
+                                      "3\n00:00:05,000 --> 00:00:06,000\nVide avant moi\n\n"
+                                      "4\n00:00:07,000 --> 00:00:09,000\nDurée seule\n\n"), "--track", 2, "--offset=-48")
+    # Resolve can answer an end equal to the start: the item's duration then
+    # decides, and with no duration either the entry lasts 0.05 s.
+    with open(bridge.state, encoding="utf-8") as f:
+        state = json.load(f)
+    items = state["projects"][0]["timelines"][0]["tracks"]["subtitle"][1]["items"]
+    items[3]["end"] = items[3]["start"]
+    with open(bridge.state, "w", encoding="utf-8") as f:
+        json.dump(state, f)
+    bridge.sim("fault", "set", "GetDuration", "value", "--value", "48", "--times", "1000")
+
+    payload = imported(bridge.run([{"type": "importResolveSubtitles", "payload": {"trackIndices": [2]}}])[0])
+    by_text = {s["text"]: s for s in payload["subtitles"]}
+    assert [s["id"] for s in payload["subtitles"]] == ["resolve_st2_001", "resolve_st2_003", "resolve_st2_004"]
+    assert by_text["Avant"]["start"] == 0
+    assert by_text["Avant"]["startFrame"] == 86400 - 48
+    assert by_text["Vide avant moi"]["start"] == pytest.approx(3.0)
+    assert by_text["Durée seule"]["duration"] == pytest.approx(2.0)
+    assert by_text["Durée seule"]["endFrame"] == by_text["Durée seule"]["startFrame"] + 48
