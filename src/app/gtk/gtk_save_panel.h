@@ -1,0 +1,43 @@
+// The save panel of a render: a native file chooser (through the desktop
+// portal when there is one) asking where to write the movie.
+#pragma once
+
+#include "app/views.h"
+#include "platform/glib_ptr.h"
+
+#include <gtk/gtk.h>
+
+#include <list>
+
+namespace tessivo {
+
+class GtkSavePanel final : public SavePanel {
+public:
+    // `parent` (may be null) is the window the chooser is modal to.
+    explicit GtkSavePanel(GtkWindow* parent);
+    // Choosers still open are closed and answered as cancelled.
+    ~GtkSavePanel() override;
+    GtkSavePanel(const GtkSavePanel&) = delete;
+    GtkSavePanel& operator=(const GtkSavePanel&) = delete;
+
+    void chooseOutputFile(const SavePanelRequest& request,
+                          std::function<void(std::optional<std::filesystem::path>)> done) override;
+
+    // The MIME type offered for a render format: QuickTime for "mov", else MPEG-4.
+    static const char* mimeTypeFor(const std::string& format);
+
+private:
+    struct Pending {
+        GtkSavePanel* owner;
+        GObjectPtr<GtkFileChooserNative> chooser;
+        gulong responseSignal = 0;
+        std::function<void(std::optional<std::filesystem::path>)> done;
+    };
+    static void onResponse(GtkNativeDialog* dialog, gint response, gpointer pending);
+    void finish(Pending* pending, std::optional<std::filesystem::path> result);
+
+    GObjectPtr<GtkWindow> parent_;
+    std::list<Pending> pending_;
+};
+
+}  // namespace tessivo

@@ -1,0 +1,77 @@
+#include "app/gtk/main_window.h"
+
+#include "app/gtk/style.h"
+
+namespace tessivo {
+
+MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
+                       std::optional<std::filesystem::path> entryPage)
+    : engine_(std::move(engine)) {
+    installApplicationStyle();
+
+    // GTK keeps the toplevel's own reference until the window is destroyed;
+    // this one is ours.
+    GtkWidget* toplevel = application ? gtk_application_window_new(application) : gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    window_ = retainGObject(GTK_WINDOW(toplevel));
+    gtk_window_set_title(window_.get(), "Tessivo");
+    gtk_window_set_default_size(window_.get(), kDefaultWidth, kDefaultHeight);
+    gtk_widget_set_size_request(toplevel, kMinimumWidth, kMinimumHeight);
+    gtk_style_context_add_class(gtk_widget_get_style_context(toplevel), kMainWindowClass);
+
+    overlayContainer_ = adoptGObject(GTK_OVERLAY(gtk_overlay_new()));
+    gtk_container_add(GTK_CONTAINER(toplevel), GTK_WIDGET(overlayContainer_.get()));
+
+    webViewHost_ = std::make_shared<WebViewHost>();
+    gtk_container_add(GTK_CONTAINER(overlayContainer_.get()), webViewHost_->widget());
+    overlay_ = std::make_unique<RenderOverlay>(overlayContainer_.get());
+
+    // Messages reach the engine only while it lives.
+    std::weak_ptr<ExportEngine> weakEngine = engine_;
+    webViewHost_->setMessageReceiver([weakEngine](const Json& message) {
+        if (auto engine = weakEngine.lock()) engine->handleWebMessage(message);
+    });
+    engine_->setup(webViewHost_);
+
+    savePanel_ = std::make_unique<GtkSavePanel>(window_.get());
+    engine_->setSavePanel(savePanel_.get());
+    engine_->setPublishedStateObserver([this] { publishedStateChanged(); });
+    overlay_->update(engine_->published());
+
+    g_signal_connect(toplevel, "destroy", G_CALLBACK(onDestroyed), this);
+
+    webViewHost_->loadEntryPage(entryPage);
+    gtk_widget_show_all(toplevel);
+    gtk_widget_grab_focus(webViewHost_->widget());
+}
+
+MainWindow::~MainWindow() {
+    // Destroying the window has already dropped its signal handlers.
+    close();
+}
+
+void MainWindow::close() {
+    if (!closed_) gtk_widget_destroy(GTK_WIDGET(window_.get()));
+}
+
+void MainWindow::onDestroyed(GtkWidget*, gpointer self) { static_cast<MainWindow*>(self)->contentClosed(); }
+
+// The window's content is gone: the engine lets go of the outside world (a
+// running render is cancelled), and the page's channel is closed in any case.
+void MainWindow::contentClosed() {
+    if (closed_) return;
+    closed_ = true;
+    engine_->setPublishedStateObserver(nullptr);
+    engine_->shutdown();
+    webViewHost_->removeMessageHandler();
+    engine_->setSavePanel(nullptr);
+    savePanel_.reset();
+}
+
+void MainWindow::publishedStateChanged() {
+    const bool wasShown = overlay_->isShown();
+    overlay_->update(engine_->published());
+    // Back to the page once the render is over.
+    if (wasShown && !overlay_->isShown()) gtk_widget_grab_focus(webViewHost_->widget());
+}
+
+}  // namespace tessivo

@@ -1,0 +1,61 @@
+// The application's single window: the editor's page filling it, the render
+// overlay on top, the engine connected to both. The window owns the engine for
+// the life of its content; closing the window shuts the engine down.
+#pragma once
+
+#include "app/engine.h"
+#include "app/gtk/gtk_save_panel.h"
+#include "app/gtk/render_overlay.h"
+#include "app/gtk/web_view_host.h"
+#include "platform/glib_ptr.h"
+
+#include <gtk/gtk.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+namespace tessivo {
+
+class MainWindow {
+public:
+    static constexpr int kDefaultWidth = 1720;
+    static constexpr int kDefaultHeight = 980;
+    static constexpr int kMinimumWidth = 1280;
+    static constexpr int kMinimumHeight = 800;
+
+    // Main thread. Builds the window around `engine`, connects the page to it
+    // and loads `entryPage` (none: the page stays empty). With an application
+    // the window is one of its windows; without (tests), a plain toplevel.
+    // The window is shown.
+    MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
+               std::optional<std::filesystem::path> entryPage);
+    // Closes the window if it is still open.
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    GtkWindow* window() const { return window_.get(); }
+    WebViewHost& webViewHost() { return *webViewHost_; }
+    RenderOverlay& renderOverlay() { return *overlay_; }
+    ExportEngine& engine() { return *engine_; }
+
+    // Main thread. Destroys the window (as its close button does).
+    void close();
+    bool isClosed() const { return closed_; }
+
+private:
+    static void onDestroyed(GtkWidget* widget, gpointer self);
+    void contentClosed();
+    void publishedStateChanged();
+
+    std::shared_ptr<ExportEngine> engine_;
+    GObjectPtr<GtkWindow> window_;
+    GObjectPtr<GtkOverlay> overlayContainer_;
+    std::shared_ptr<WebViewHost> webViewHost_;
+    std::unique_ptr<RenderOverlay> overlay_;
+    std::unique_ptr<GtkSavePanel> savePanel_;
+    bool closed_ = false;
+};
+
+}  // namespace tessivo

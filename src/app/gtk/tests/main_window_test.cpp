@@ -1,0 +1,260 @@
+// The main window against a real engine and a real WebKit page. Needs a
+// display (run under xvfb-run); skipped without one.
+#include "app/gtk/main_window.h"
+
+#include "platform/queue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tessivo {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Runs the main loop until `condition` holds or `seconds` pass; returns the condition.
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    runMainContextUntil([&] { return condition() || Clock::now() >= deadline; });
+    return condition();
+}
+
+void runFor(double seconds) {
+    waitFor([] { return false; }, seconds);
+}
+
+// Records the page's calls so the test can read them back.
+constexpr const char* kTestPage = R"html(<!doctype html>
+<html><head><meta charset="utf-8"><title>Page de test</title><script>
+window.received = [];
+window.defineLater = (name, delay) => setTimeout(() => {
+    window[name] = (payload) => window.received.push({name, payload});
+}, delay);
+</script></head><body>page de test</body></html>
+)html";
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "tessivo-gtk-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) GTEST_SKIP() << "no DISPLAY: run under xvfb-run -a";
+        if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "GTK cannot open the display " << display;
+
+        fs::create_directories(dir_.path() / "web");
+        std::ofstream(dir_.path() / "web" / "index.html") << kTestPage;
+
+        ExportEngine::Options options;
+        options.settingsFile = dir_.path() / "settings.ini";
+        options.openURI = [this](const std::string& uri) {
+            opened_.push_back(uri);
+            return true;
+        };
+        engine_ = ExportEngine::create(std::move(options));
+        window_ = std::make_unique<MainWindow>(nullptr, engine_, entryPageIn(dir_.path()));
+
+        bool finished = false;
+        g_signal_connect(window_->webViewHost().webView(), "load-changed",
+                         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer flag) {
+                             if (event == WEBKIT_LOAD_FINISHED) *static_cast<bool*>(flag) = true;
+                         }),
+                         &finished);
+        ASSERT_TRUE(waitFor([&] { return finished; }, 8)) << "the page did not load";
+        g_signal_handlers_disconnect_by_data(window_->webViewHost().webView(), &finished);
+    }
+
+    void TearDown() override {
+        window_.reset();
+        engine_.reset();
+    }
+
+    // Evaluates `script` in the page and returns its value as JSON.
+    Json evaluate(const std::string& script) {
+        struct Result {
+            bool done = false;
+            std::string json;
+            std::string error;
+        } result;
+        webkit_web_view_evaluate_javascript(
+            window_->webViewHost().webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
+            [](GObject* view, GAsyncResult* async, gpointer data) {
+                auto* r = static_cast<Result*>(data);
+                GErrorOut error;
+                // A new reference owned here.
+                auto value = adoptGObject(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), async,
+                                                                                     error.out()));
+                if (value) {
+                    GUniquePtr<gchar> json(jsc_value_to_json(value.get(), 0));
+                    r->json = json ? json.get() : "null";
+                } else {
+                    r->error = error.message();
+                }
+                r->done = true;
+            },
+            &result);
+        EXPECT_TRUE(waitFor([&] { return result.done; }, 5)) << "no answer to " << script;
+        EXPECT_EQ(result.error, "") << script;
+        return parseJson(result.json).value_or(Json());
+    }
+
+    TempDir dir_;
+    std::vector<std::string> opened_;
+    std::shared_ptr<ExportEngine> engine_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, ShowsTheEntryPageFillingTheWindow) {
+    EXPECT_EQ(evaluate("document.title"), "Page de test");
+    EXPECT_EQ(evaluate("location.href").get<std::string>().rfind("file://", 0), 0u);
+    GtkAllocation page{};
+    gtk_widget_get_allocation(window_->webViewHost().widget(), &page);
+    EXPECT_GE(page.width, MainWindow::kMinimumWidth);
+    EXPECT_GE(page.height, MainWindow::kMinimumHeight);
+}
+
+TEST_F(MainWindowTest, OnlyObjectBodiesReachTheDispatcher) {
+    // Bodies that are not envelopes come first; messages arrive in order, so by
+    // the time the envelope is handled every earlier one has been seen.
+    evaluate(R"js(
+        const post = (body) => window.webkit.messageHandlers.exportEngine.postMessage(body);
+        const envelope = (url) => ({type: 'openExternal', payload: {url}});
+        post('texte');
+        post(42);
+        post(null);
+        post([envelope('https://example.org/array')]);
+        post(JSON.stringify(envelope('https://example.org/string')));
+        post(envelope('https://example.org/ok'));
+        true;
+    )js");
+    ASSERT_TRUE(waitFor([&] { return !opened_.empty(); }, 5)) << "the envelope never reached the engine";
+    runFor(0.1);
+    EXPECT_EQ(opened_, std::vector<std::string>{"https://example.org/ok"});
+}
+
+TEST_F(MainWindowTest, CallbacksWaitAboutFourHundredFiftyMillisecondsForTheirFunction) {
+    engine_->callWebFunction("window.onSoon", Json{{"texte", "Bonjour « é »"}, {"n", 3}});
+    engine_->callWebFunction("window.onTooLate", Json{{"n", 4}});
+    engine_->callWebFunction("window.onNow", Json::object());
+    // Evaluated after the deliveries above have made their first try.
+    evaluate("window.onNow = (p) => window.received.push({name: 'onNow', payload: p});"
+             "defineLater('onSoon', 200); defineLater('onTooLate', 500); true;");
+    runFor(0.9);
+    const Json received = evaluate("window.received");
+    const Json expected = Json::parse(R"([
+        {"name": "onSoon", "payload": {"texte": "Bonjour « é »", "n": 3}}
+    ])");
+    // onNow was defined after its only immediate try, and is reached by a retry.
+    ASSERT_TRUE(received.is_array());
+    std::vector<std::string> names;
+    for (const auto& call : received) names.push_back(call.value("name", ""));
+    EXPECT_EQ(names, (std::vector<std::string>{"onNow", "onSoon"}));
+    EXPECT_EQ(SortedJson(received.at(1)), SortedJson(expected.at(0)));
+}
+
+TEST_F(MainWindowTest, OverlayFollowsTheRenderState) {
+    RenderOverlay& overlay = window_->renderOverlay();
+    EXPECT_FALSE(overlay.isShown());
+
+    engine_->setRendering(true);
+    engine_->setRenderProgress(0.999);
+    EXPECT_TRUE(overlay.isShown());
+    EXPECT_EQ(overlay.percentText(), "99%");
+    EXPECT_DOUBLE_EQ(overlay.barFraction(), 0.999);
+
+    engine_->setRenderProgress(0.427);
+    EXPECT_EQ(overlay.percentText(), "42%");
+
+    engine_->setRendering(false);
+    EXPECT_FALSE(overlay.isShown());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesTheChannel) {
+    WebViewHost& host = window_->webViewHost();
+    ASSERT_TRUE(host.messageHandlerRegistered());
+    window_->close();
+    EXPECT_TRUE(window_->isClosed());
+    EXPECT_FALSE(host.messageHandlerRegistered());
+    host.removeMessageHandler();  // a second removal is harmless
+    // Callbacks after the close go nowhere.
+    engine_->callWebFunction("window.onNow", Json::object());
+    runFor(0.05);
+}
+
+TEST_F(MainWindowTest, ClosingWithTheSavePanelOpenAnswersCancelled) {
+    SavePanel* panel = engine_->savePanel();
+    ASSERT_NE(panel, nullptr);
+    int answers = 0;
+    std::optional<fs::path> chosen = fs::path("placeholder");
+    panel->chooseOutputFile({"Enregistrer la video", "Kinetype_Render.mov", "mov"},
+                            [&](std::optional<fs::path> file) {
+                                ++answers;
+                                chosen = std::move(file);
+                            });
+    runFor(0.1);
+    EXPECT_EQ(answers, 0) << "answered before the user chose";
+    window_->close();
+    EXPECT_EQ(engine_->savePanel(), nullptr);
+    runFor(0.1);
+    EXPECT_EQ(answers, 1);
+    EXPECT_EQ(chosen, std::nullopt);
+}
+
+TEST(RenderPercentText, TruncatesAndClamps) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {0.0, "0%"},    {0.999, "99%"},  {0.427, "42%"}, {0.5, "50%"},
+        {1.0, "100%"},  {-0.2, "0%"},    {1.7, "100%"},  {std::nan(""), "0%"},
+    };
+    for (const auto& [progress, text] : cases) EXPECT_EQ(renderPercentText(progress), text) << progress;
+}
+
+TEST(EntryPage, PrefersTheWebFolderThenTheTopLevel) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> files;
+        std::optional<const char*> expected;
+    };
+    const std::vector<Case> cases = {
+        {"both", {"web/index.html", "index.html"}, "web/index.html"},
+        {"top level only", {"index.html"}, "index.html"},
+        {"web folder only", {"web/index.html"}, "web/index.html"},
+        {"neither", {"web/other.html"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        for (const char* file : c.files) {
+            fs::create_directories((dir.path() / file).parent_path());
+            std::ofstream(dir.path() / file) << "<html></html>";
+        }
+        auto found = entryPageIn(dir.path());
+        if (c.expected) {
+            EXPECT_EQ(found, dir.path() / *c.expected) << c.name;
+        } else {
+            EXPECT_EQ(found, std::nullopt) << c.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessivo

@@ -1,0 +1,96 @@
+#include "app/gtk/web_view_host.h"
+
+#include "platform/log.h"
+
+#include <system_error>
+
+namespace tessivo {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> entryPageIn(const fs::path& resources) {
+    std::error_code ec;
+    for (const fs::path& candidate : {resources / "web" / "index.html", resources / "index.html"}) {
+        if (fs::is_regular_file(candidate, ec)) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<Json> envelopeFromBody(std::string_view bodyJSON) {
+    auto value = parseJson(bodyJSON);
+    if (!value || !value->is_object()) return std::nullopt;
+    return value;
+}
+
+WebViewHost::WebViewHost() {
+    // Both are new references owned here; the web view's is floating until adopted.
+    contentManager_ = adoptGObject(webkit_user_content_manager_new());
+    webView_ = adoptGObject(WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contentManager_.get())));
+
+    // The window's grey shows wherever the page itself is transparent.
+    const GdkRGBA clear{0, 0, 0, 0};
+    webkit_web_view_set_background_color(webView_.get(), &clear);
+
+    // The page reads its sibling scripts, styles and assets from its folder.
+    WebKitSettings* settings = webkit_web_view_get_settings(webView_.get());  // not owned
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+
+    // Connected before registering, so no message can arrive unheard.
+    messageSignal_ = g_signal_connect(contentManager_.get(), "script-message-received::exportEngine",
+                                      G_CALLBACK(onScriptMessage), this);
+    handlerRegistered_ =
+        webkit_user_content_manager_register_script_message_handler(contentManager_.get(), kMessageHandlerName);
+    if (!handlerRegistered_) logLine("Canal de messages \"exportEngine\" non enregistré");
+
+    destroySignal_ = g_signal_connect(webView_.get(), "destroy", G_CALLBACK(onWidgetDestroyed), this);
+}
+
+WebViewHost::~WebViewHost() {
+    removeMessageHandler();
+    if (messageSignal_) g_signal_handler_disconnect(contentManager_.get(), messageSignal_);
+    // GTK drops a widget's handlers when it destroys the widget.
+    if (!widgetDestroyed_) g_signal_handler_disconnect(webView_.get(), destroySignal_);
+}
+
+bool WebViewHost::loadEntryPage(const std::optional<fs::path>& page) {
+    if (!page) {
+        logLine("Page d'entrée introuvable: la fenêtre reste vide");
+        return false;
+    }
+    GErrorOut error;
+    GUniquePtr<gchar> uri(g_filename_to_uri(fs::absolute(*page).c_str(), nullptr, error.out()));
+    if (!uri) {
+        logLine("Page d'entrée non chargée (" + page->string() + "): " + error.message());
+        return false;
+    }
+    webkit_web_view_load_uri(webView_.get(), uri.get());
+    return true;
+}
+
+void WebViewHost::evaluateScript(const std::string& script) {
+    if (widgetDestroyed_) return;
+    webkit_web_view_evaluate_javascript(webView_.get(), script.data(), static_cast<gssize>(script.size()), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+}
+
+void WebViewHost::removeMessageHandler() {
+    if (!handlerRegistered_) return;
+    handlerRegistered_ = false;
+    webkit_user_content_manager_unregister_script_message_handler(contentManager_.get(), kMessageHandlerName);
+}
+
+void WebViewHost::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
+    auto* host = static_cast<WebViewHost*>(self);
+    if (!host->handlerRegistered_ || !host->onMessageReceived_) return;
+    JSCValue* value = webkit_javascript_result_get_js_value(result);  // owned by `result`
+    // An undefined body (or one with a cycle) has no JSON form.
+    GUniquePtr<gchar> json(value ? jsc_value_to_json(value, 0) : nullptr);
+    if (!json) return;
+    if (auto envelope = envelopeFromBody(json.get())) host->onMessageReceived_(*envelope);
+}
+
+void WebViewHost::onWidgetDestroyed(GtkWidget*, gpointer self) {
+    static_cast<WebViewHost*>(self)->widgetDestroyed_ = true;
+}
+
+}  // namespace tessivo
