@@ -43,7 +43,7 @@ install_npm_packages() {
     stamp="$dir/node_modules/.tessivo-installed"
     if [ ! -f "$stamp" ] || [ "$lock" -nt "$stamp" ]; then
       say "npm ci dans ${dir#$TESSIVO_ROOT/}"
-      (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error) && touch "$stamp"
+      (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error) && touch "$stamp"
     fi
     if [ -x "$dir/collect.sh" ]; then "$dir/collect.sh"; fi
   done < <(find "$TESSIVO_ROOT" -name package-lock.json -not -path '*/node_modules/*' -not -path "$TESSIVO_ROOT/build*" | sort)
