@@ -3,6 +3,7 @@
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
 #include "platform/log.h"
+#include "render/render_job.h"
 #include "resolve/subtitle_import.h"
 
 #include <gio/gio.h>
@@ -43,6 +44,7 @@ ExportEngine::ExportEngine(Options options)
 
     runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_, options_.resolve);
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
+    renderJob_ = std::make_unique<RenderJob>(*this);
 }
 
 ExportEngine::~ExportEngine() {
@@ -63,18 +65,23 @@ void ExportEngine::registerOperations() {
     };
 
     // In comparison order.
+    dispatcher_.add("startRender", PayloadRule::Required,
+                    bound([](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }));
     dispatcher_.add("importResolveSubtitles", PayloadRule::EmptyIfAbsent,
                     bound([](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }));
     // Recognised, and has no effect.
     dispatcher_.add("fusionLiveBuildBegin", PayloadRule::None, [](Json) {});
     dispatcher_.add("openExternal", PayloadRule::Required,
                     bound([](ExportEngine& e, Json p) { e.openExternal(p); }));
+    dispatcher_.add("frameReady", PayloadRule::EmptyIfAbsent,
+                    bound([](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }));
 }
 
 void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::move(webView); }
 
 void ExportEngine::shutdown() {
     if (auto view = webView_.lock()) view->removeMessageHandler();
+    if (renderJob_->isRendering()) renderJob_->cancelExport();
 }
 
 // Main thread.
@@ -143,7 +150,7 @@ void ExportEngine::notifyPublished() {
 bool ExportEngine::isIdle() const {
     return mainQueue_->pendingCount() == 0 && exportQueue_->pendingCount() == 0 && resolveOperationQueue_->pendingCount() == 0 &&
            fusionTimelineWatchQueue_->pendingCount() == 0 && runner_->runningCount() == 0 &&
-           !published_.isRendering;
+           !published_.isRendering && !renderJob_->isRendering();
 }
 
 }  // namespace tessivo

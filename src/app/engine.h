@@ -17,6 +17,7 @@
 namespace tessivo {
 
 class SubtitleImporter;
+class RenderJob;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -67,6 +68,7 @@ public:
     bool isIdle() const;
 
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
+    RenderJob& renderJob() { return *renderJob_; }
 
 private:
     explicit ExportEngine(Options options);
@@ -91,6 +93,7 @@ private:
 
     std::unique_ptr<PythonRunner> runner_;
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
+    std::unique_ptr<RenderJob> renderJob_;
 };
 
 }  // namespace tessivo

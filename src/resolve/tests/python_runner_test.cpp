@@ -18,6 +18,24 @@
 namespace tessivo {
 namespace {
 
+// Each test process gets a temporary folder of its own, so that counting the
+// script files left behind is not disturbed by other tests running alongside.
+// Set before anything asks GLib for the temporary folder.
+struct PrivateTemporaryFolder {
+    std::string path;
+    PrivateTemporaryFolder() {
+        char pattern[] = "/tmp/tessivo-runner-test-XXXXXX";
+        if (mkdtemp(pattern)) {
+            path = pattern;
+            setenv("TMPDIR", pattern, 1);
+        }
+    }
+    ~PrivateTemporaryFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+} privateTemporaryFolder;
+
 TEST(ExtractOrvelJSON, Cases) {
     struct Case { const char* output; const char* expected; };  // nullptr: not found
     const Case cases[] = {

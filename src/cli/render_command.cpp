@@ -1,0 +1,147 @@
+#include "cli/render_command.h"
+
+#include "app/engine.h"
+#include "app/views.h"
+#include "platform/files.h"
+#include "platform/json.h"
+#include "platform/queue.h"
+#include "render/render_job.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace tessivo {
+
+namespace {
+
+// The page of a headless render: it only notes how the job ended.
+class RenderEndView final : public MainWebView {
+public:
+    void evaluateScript(const std::string& script) override {
+        if (script == "window.onRenderComplete()") completed = true;
+        else if (script == "window.onRenderCancelled()") cancelled = true;
+    }
+    bool completed = false;
+    bool cancelled = false;
+};
+
+// The save panel answers with the file named on the command line.
+class FixedSavePanel final : public SavePanel {
+public:
+    explicit FixedSavePanel(std::filesystem::path path) : path_(std::move(path)) {}
+    void chooseOutputFile(const SavePanelRequest&, std::function<void(std::optional<std::filesystem::path>)> done) override {
+        done(path_);
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+class ProgressDisplay {
+public:
+    ProgressDisplay() : terminal_(isatty(STDERR_FILENO) == 1) {}
+
+    void show(double progress, long long frame, long long total) {
+        const int percent = static_cast<int>(progress * 100 + 1e-9);
+        if (terminal_) {
+            constexpr int kWidth = 40;
+            const int filled = std::clamp(static_cast<int>(progress * kWidth), 0, kWidth);
+            if (filled == lastFilled_ && percent == lastPercent_) return;
+            std::fprintf(stderr, "\r[%s%s] %3d%% %lld/%lld", std::string(filled, '#').c_str(),
+                         std::string(kWidth - filled, '.').c_str(), percent, frame, total);
+            std::fflush(stderr);
+            lastFilled_ = filled;
+            drawn_ = true;
+        } else if (percent / 10 != lastPercent_ / 10 || lastPercent_ < 0) {
+            std::fprintf(stderr, "rendu %d%% (%lld/%lld images)\n", percent, frame, total);
+        }
+        lastPercent_ = percent;
+    }
+    void end() {
+        if (terminal_ && drawn_) std::fputc('\n', stderr);
+        drawn_ = false;
+    }
+
+private:
+    bool terminal_;
+    bool drawn_ = false;
+    int lastFilled_ = -1;
+    int lastPercent_ = -1;
+};
+
+int usage() {
+    std::fprintf(stderr, "usage: tessivo-cli render PARAMS.json -o SORTIE.mov\n");
+    return 2;
+}
+
+}  // namespace
+
+int runRenderCommand(int argc, char** argv) {
+    std::string paramsPath;
+    std::string outputPath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-o" || argument == "--output") {
+            if (++i >= argc) return usage();
+            outputPath = argv[i];
+        } else if (argument.rfind("--output=", 0) == 0) {
+            outputPath = argument.substr(9);
+        } else if (paramsPath.empty() && (argument.empty() || argument[0] != '-')) {
+            paramsPath = argument;
+        } else {
+            return usage();
+        }
+    }
+    if (paramsPath.empty() || outputPath.empty()) return usage();
+
+    auto text = readFile(paramsPath);
+    if (!text) {
+        std::fprintf(stderr, "tessivo render: fichier illisible: %s\n", paramsPath.c_str());
+        return 2;
+    }
+    auto params = parseJson(*text);
+    if (!params || !params->is_object()) {
+        std::fprintf(stderr, "tessivo render: %s n'est pas un objet JSON\n", paramsPath.c_str());
+        return 2;
+    }
+    std::error_code error;
+    std::filesystem::path output = std::filesystem::absolute(outputPath, error);
+    if (error) output = outputPath;
+
+    auto engine = ExportEngine::create();
+    auto view = std::make_shared<RenderEndView>();
+    FixedSavePanel panel(output);
+    ProgressDisplay progress;
+    engine->setup(view);
+    engine->setSavePanel(&panel);
+    ExportEngine* raw = engine.get();
+    engine->setPublishedStateObserver([raw, &progress] {
+        const PublishedState& state = raw->published();
+        if (state.isRendering)
+            progress.show(state.renderProgress, raw->renderJob().currentFrame(), raw->renderJob().totalFrames());
+    });
+
+    engine->handleWebMessage(Json{{"type", "startRender"}, {"payload", *params}});
+    runMainContextUntil([&] { return (view->completed || view->cancelled) && engine->isIdle(); });
+    progress.end();
+
+    const Json metrics = engine->renderJob().exportMetricsPayload();
+    const std::string reason = engine->renderJob().lastCancelReason();
+    engine->setPublishedStateObserver(nullptr);
+    engine->shutdown();
+
+    std::printf("%s\n", serializeJson(metrics).value_or("{}").c_str());
+    std::fflush(stdout);
+    if (!view->completed) {
+        std::fprintf(stderr, "tessivo render: rendu annulé: %s\n", reason.empty() ? "raison inconnue" : reason.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "tessivo render: %s\n", output.c_str());
+    return 0;
+}
+
+}  // namespace tessivo

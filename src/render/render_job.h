@@ -1,0 +1,180 @@
+// The render job: turns the editor's project into a movie file, one frame
+// after another, with the video writer. It reads the render params, asks for
+// the output file, runs the frame loop (the native caption renderer on the
+// export queue), publishes progress, and ends every job with exactly one page
+// signal: "window.onRenderComplete()" once the file is complete, otherwise
+// "window.onRenderCancelled()".
+//
+// Threads: the public operations are called on the main thread; drawing and
+// encoding run on the export queue, and the main thread never waits for it.
+// A job's state is shared with the export queue through one session object;
+// the main thread only reads what the export queue hands back by posting.
+#pragma once
+
+#include "app/engine_context.h"
+#include "bridge/caption_sequence.h"
+#include "platform/json.h"
+#include "render/video_writer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessivo {
+
+
+// The render params, read by direct type test: a number key needs a JSON
+// number (an integral one for "width" and "height"), a text key a JSON string;
+// anything else counts as absent.
+struct RenderParams {
+    int width = 1920;
+    int height = 1080;
+    double start = 0;
+    double end = 10;
+    double fps = 60;
+    std::string format = "mov";
+    std::string encoding = "quality";
+    std::string renderer = "web";
+    std::string background = "transparent";
+
+    static RenderParams read(const Json& params);
+};
+
+// The frame rate in `value` (a number, or a text whose leading decimal number
+// is read after "," became "."), else the one in `fallback`, else 30. Only
+// values in (0, 240] count; booleans read as 1 and 0.
+double normalizedFrameRate(const Json* value, const Json* fallback);
+double normalizedFrameRate(const Json* value, double fallback);
+
+// The longest range a job renders; longer (or non-finite) ranges are refused
+// rather than left to run for days.
+inline constexpr double kMaximumRenderSeconds = 24 * 3600;
+// max(1, ceil((end - start) * fps)), or nullopt when the range is longer than
+// kMaximumRenderSeconds or not finite.
+std::optional<std::int64_t> renderFrameCount(double start, double end, double fps);
+
+// What the native loop draws. The caption renderer in production; tests and
+// the benchmark may put their own frames in its place.
+class NativeFrameSource {
+public:
+    enum class Kind { Empty, Static, Dynamic };
+    struct State {
+        Kind kind = Kind::Dynamic;
+        std::string key;  // for Static: equal keys draw equal pixels
+    };
+    virtual ~NativeFrameSource() = default;
+    virtual State frameState(double time) const = 0;
+    // Clears the premultiplied ARGB32 buffer and draws the frame at `time`.
+    virtual void drawFrame(double time, unsigned char* data, int stride) = 0;
+};
+using NativeFrameSourceFactory = std::function<std::unique_ptr<NativeFrameSource>(
+    int width, int height, std::vector<NativeTextSequence> sequences)>;
+
+// The timing and frame counts of the last job.
+class RenderMetrics {
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+
+    void reset(TimePoint startedAt);
+    void setWriterReady(TimePoint at);
+    void setRenderReady(TimePoint at);
+    void setEncodingFinished(TimePoint at);
+    void setInsertionStarted(TimePoint at);
+    void setTotalFrames(std::int64_t frames);
+    void addReusedFrame();
+    void addBlankFrame();
+    void addSnapshot(double seconds);
+
+    std::int64_t totalFrames() const;
+    std::int64_t reusedFrames() const;
+    std::int64_t blankFrames() const;
+
+    // The render metrics dictionary; a milestone never reached takes the
+    // previous one, and every duration is clamped below at 0.
+    Json payload(TimePoint finishedAt) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<TimePoint> startedAt_, writerReadyAt_, renderReadyAt_, encodingFinishedAt_, insertionStartedAt_;
+    std::int64_t snapshotCount_ = 0;
+    double snapshotSeconds_ = 0;
+    std::int64_t reusedFrameCount_ = 0;
+    std::int64_t blankFrameCount_ = 0;
+    std::int64_t totalFrameCount_ = 0;
+};
+
+class RenderJob {
+public:
+    explicit RenderJob(EngineContext& engine);
+    ~RenderJob();
+    RenderJob(const RenderJob&) = delete;
+    RenderJob& operator=(const RenderJob&) = delete;
+
+    // Main thread. "startRender": asks for the output file ("Kinetype_Render." +
+    // format), then executeExport, or cancelExport when no file was chosen.
+    // Does nothing while a job runs.
+    void startExport(const Json& params);
+    // Main thread. Starts a job writing `to`.
+    void executeExport(const std::filesystem::path& to, const Json& params);
+    // Main thread. "frameReady" of the render page; ignored unless the job awaits
+    // exactly that request.
+    void captureAndEncodeFrame(const Json& payload);
+    // Main thread. Ends the running job (if any) without a file and tells the page.
+    void cancelExport();
+
+    // Main thread.
+    bool isRendering() const { return session_ != nullptr; }
+    std::int64_t currentFrame() const { return currentFrame_; }
+    std::int64_t totalFrames() const { return totalFrames_; }
+    const std::string& selectedCodecName() const { return selectedCodecName_; }
+    // Why the last job was cancelled (empty after a completion or a plain cancelExport()).
+    const std::string& lastCancelReason() const { return lastCancelReason_; }
+
+    // Any thread.
+    Json exportMetricsPayload(RenderMetrics::TimePoint finishedAt) const { return metrics_.payload(finishedAt); }
+    Json exportMetricsPayload() const { return metrics_.payload(RenderMetrics::Clock::now()); }
+    const RenderMetrics& metrics() const { return metrics_; }
+
+    // Main thread, between jobs.
+    void setNativeFrameSourceFactory(NativeFrameSourceFactory factory) { sourceFactory_ = std::move(factory); }
+
+private:
+    struct Session;
+    void resetExportMetrics(RenderMetrics::TimePoint startedAt);
+    void prepareWriter(const std::shared_ptr<Session>& session);
+    void renderNativeFrames(const std::shared_ptr<Session>& session);
+    std::optional<Error> appendPixelBuffer(Session& session, const std::shared_ptr<PixelBuffer>& buffer);
+    void finishExport(std::uint64_t jobID);
+    void completeExport(std::uint64_t jobID, std::optional<Error> failure);
+    void publishProgress(std::uint64_t jobID, std::int64_t appendedFrames);
+    // Any thread: cancelExport later on the main thread, for this job only.
+    void scheduleCancel(std::uint64_t jobID, std::string reason);
+    void cancelExport(std::string reason);
+    void endJob(bool cancelled);
+    bool isCurrent(std::uint64_t jobID) const { return session_ && jobID == currentJobID_; }
+
+    // Queued work holds the engine weakly, asked for when it is queued: the
+    // job is made while the engine is still being constructed.
+    EngineContext& engine_;
+    NativeFrameSourceFactory sourceFactory_;
+    RenderMetrics metrics_;
+
+    // Main thread.
+    std::shared_ptr<Session> session_;
+    std::uint64_t currentJobID_ = 0;
+    std::int64_t currentFrame_ = 0;
+    std::int64_t totalFrames_ = 0;
+    std::optional<std::int64_t> pendingRenderRequestID_;
+    std::string selectedCodecName_ = kProRes4444Name;
+    std::string lastCancelReason_;
+};
+
+}  // namespace tessivo

@@ -1,0 +1,340 @@
+#include "render/render_job.h"
+#include "render/tests/movie_probe.h"
+
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace tessivo {
+namespace {
+
+using testing::probeMovie;
+
+// The engine as the job sees it: real queues, recorded page signals.
+class FakeEngine final : public EngineContext, public std::enable_shared_from_this<FakeEngine> {
+public:
+    class Panel final : public SavePanel {
+    public:
+        std::optional<fs::path> answer;
+        std::vector<SavePanelRequest> requests;
+        void chooseOutputFile(const SavePanelRequest& request,
+                              std::function<void(std::optional<fs::path>)> done) override {
+            requests.push_back(request);
+            done(answer);
+        }
+    };
+
+    Queue& mainQueue() override { return main_; }
+    Queue& exportQueue() override { return export_; }
+    Queue& resolveOperationQueue() override { return export_; }
+    Queue& fusionTimelineWatchQueue() override { return export_; }
+    void callWebFunction(const std::string&, const Json&) override {}
+    void fusionCallback(const std::string&, Json) override {}
+    void evaluatePageSignal(const std::string& script) override { signals.push_back(script); }
+    const PublishedState& published() const override { return state; }
+    void setRendering(bool rendering) override { state.isRendering = rendering; }
+    void setRenderProgress(double progress) override {
+        state.renderProgress = progress;
+        progressSeen.push_back(progress);
+    }
+    void setRenderSize(int width, int height) override {
+        state.renderWidth = width;
+        state.renderHeight = height;
+    }
+    SavePanel* savePanel() override { return panelInstalled ? &panel : nullptr; }
+    [[noreturn]] PythonRunner& runner() override { std::abort(); }
+    [[noreturn]] Settings& settings() override { std::abort(); }
+    std::weak_ptr<EngineContext> weakContext() override { return weak_from_this(); }
+
+    // Runs the main context until the job has answered and both queues are quiet.
+    void runUntilAnswered() {
+        runMainContextUntil([this] {
+            return !signals.empty() && main_.pendingCount() == 0 && export_.pendingCount() == 0;
+        });
+    }
+
+    Panel panel;
+    bool panelInstalled = true;
+    PublishedState state;
+    std::vector<std::string> signals;
+    std::vector<double> progressSeen;
+
+private:
+    MainQueue main_;
+    SerialQueue export_{"kinetype.export.queue"};
+};
+
+// Frames by index at 30 fps: 'E' empty, 'A'/'B' static with that key, 'D'
+// dynamic. A non-empty frame is one opaque-white block whose width encodes
+// the frame's look, so that a reused frame would show in the pixels.
+class ScriptedSource final : public NativeFrameSource {
+public:
+    ScriptedSource(int width, int height, std::string script, int delayMs)
+        : width_(width), height_(height), script_(std::move(script)), delayMs_(delayMs) {}
+    State frameState(double time) const override {
+        char c = at(time);
+        if (c == 'E') return {Kind::Empty, {}};
+        if (c == 'D') return {Kind::Dynamic, {}};
+        return {Kind::Static, std::string(1, c)};
+    }
+    void drawFrame(double time, unsigned char* data, int stride) override {
+        if (delayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
+        std::memset(data, 0, static_cast<size_t>(stride) * height_);
+        const int blockWidth = blockWidthFor(at(time), index(time));
+        for (int y = 20; y < 60; ++y) {
+            auto* row = reinterpret_cast<std::uint32_t*>(data + y * stride);
+            for (int x = 10; x < 10 + blockWidth && x < width_; ++x) row[x] = 0xffffffffu;
+        }
+    }
+    static int blockWidthFor(char c, int index) {
+        if (c == 'A') return 40;
+        if (c == 'B') return 80;
+        return 100 + 4 * index;  // dynamic: differs every frame
+    }
+    int index(double time) const { return static_cast<int>(std::lround(time * 30)); }
+    char at(double time) const { return script_[std::min<size_t>(index(time), script_.size() - 1)]; }
+
+private:
+    int width_, height_;
+    std::string script_;
+    int delayMs_;
+};
+
+class RenderJobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("tessivo-job-" + makeUUID());
+        fs::create_directories(folder);
+        engine = std::make_shared<FakeEngine>();
+        job = std::make_unique<RenderJob>(*engine);
+    }
+    void TearDown() override {
+        job.reset();
+        engine.reset();
+        fs::remove_all(folder);
+    }
+    void useScript(std::string script, int delayMs = 0) {
+        job->setNativeFrameSourceFactory([script, delayMs](int w, int h, std::vector<NativeTextSequence>) {
+            return std::make_unique<ScriptedSource>(w, h, script, delayMs);
+        });
+    }
+    static Json nativeParams(double seconds, std::string format = "mov") {
+        return Json{{"width", 320},   {"height", 180}, {"start", 0},          {"end", seconds},
+                    {"fps", 30},      {"format", format}, {"renderer", "native"},
+                    {"sequences", Json::array({Json{{"text", "x"}}})}};
+    }
+    bool folderIsEmpty() const { return fs::is_empty(folder); }
+
+    fs::path folder;
+    std::shared_ptr<FakeEngine> engine;
+    std::unique_ptr<RenderJob> job;
+};
+
+TEST_F(RenderJobTest, NativeJobReusesUnchangedFramesAndCompletes) {
+    const std::string script = "EEEEEAAAAAAAAAADDDDDBBBBBEEEEE";
+    useScript(script);
+    const fs::path target = folder / "Kinetype_Render.mov";
+    job->executeExport(target, nativeParams(1.0));
+    EXPECT_TRUE(engine->state.isRendering);
+    engine->runUntilAnswered();
+
+    ASSERT_EQ(engine->signals, std::vector<std::string>{"window.onRenderComplete()"});
+    EXPECT_FALSE(engine->state.isRendering);
+    EXPECT_DOUBLE_EQ(engine->state.renderProgress, 1.0);
+    EXPECT_EQ(job->selectedCodecName(), "ProRes 4444");
+    Json metrics = job->exportMetricsPayload();
+    EXPECT_EQ(metrics["totalFrames"], 30);
+    EXPECT_EQ(metrics["blankFrames"], 10);
+    EXPECT_EQ(metrics["reusedFrames"], 9 + 4);
+    EXPECT_EQ(metrics["snapshots"], 0);
+
+    auto movie = probeMovie(target);
+    ASSERT_TRUE(movie.has_value());
+    EXPECT_EQ(movie->codec, "prores");
+    ASSERT_EQ(movie->frames.size(), script.size());
+    for (size_t i = 0; i < script.size(); ++i) {
+        const auto& frame = movie->frames[i];
+        EXPECT_NEAR(frame.seconds, i / 30.0, 1.0 / 600);
+        if (script[i] == 'E') {
+            EXPECT_EQ(frame.pixel(10, 30)[3], 0) << i;
+            continue;
+        }
+        // The block ends exactly where this frame's look says.
+        const int edge = 10 + ScriptedSource::blockWidthFor(script[i], static_cast<int>(i));
+        EXPECT_EQ(frame.pixel(edge - 1, 30)[3], 255) << i;
+        EXPECT_EQ(frame.pixel(edge + 1, 30)[3], 0) << i;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(RenderJobTest, JobsThatCannotWriteAFileEndCancelledAndLeaveNothing) {
+    struct Case {
+        std::string name;
+        Json params;
+        bool targetIsFolder;
+    } cases[] = {
+        {"ProRes refused by MPEG-4", [] { Json p = nativeParams(0.2, "mp4"); p["bg"] = "transparent"; return p; }(), false},
+        {"finish cannot place the file", nativeParams(0.2), true},
+        {"render page path", [] { Json p = nativeParams(0.2); p["renderer"] = "web"; return p; }(), false},
+        {"absurd range", [] { Json p = nativeParams(0.2); p["end"] = 1e300; return p; }(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        useScript("DDDDDD");
+        engine->signals.clear();
+        const fs::path target = folder / "out.mov";
+        if (c.targetIsFolder) fs::create_directories(target / "inside");
+        job->executeExport(target, c.params);
+        engine->runUntilAnswered();
+        EXPECT_EQ(engine->signals, std::vector<std::string>{"window.onRenderCancelled()"});
+        EXPECT_FALSE(engine->state.isRendering);
+        EXPECT_EQ(engine->state.renderProgress, 0);
+        if (c.targetIsFolder) {
+            EXPECT_TRUE(fs::is_directory(target / "inside"));
+            fs::remove_all(target);
+        }
+        EXPECT_TRUE(folderIsEmpty());
+    }
+}
+
+TEST_F(RenderJobTest, CancellingARunningJobStopsItAndRemovesThePartialFile) {
+    useScript(std::string(300, 'D'), 5);
+    job->executeExport(folder / "out.mov", nativeParams(10.0));
+    runMainContextUntil([&] { return engine->state.renderProgress > 0; });
+    job->cancelExport();
+    EXPECT_FALSE(job->isRendering());
+    engine->runUntilAnswered();
+    EXPECT_EQ(engine->signals, std::vector<std::string>{"window.onRenderCancelled()"});
+    EXPECT_TRUE(folderIsEmpty());
+    EXPECT_LT(engine->state.renderProgress, 1);
+}
+
+TEST_F(RenderJobTest, StartExportAsksForTheFileFirst) {
+    struct Case {
+        std::string name;
+        bool panel;
+        bool answered;
+        std::string signal;
+    } cases[] = {
+        {"no panel", false, false, "window.onRenderCancelled()"},
+        {"panel cancelled", true, false, "window.onRenderCancelled()"},
+        {"file chosen", true, true, "window.onRenderComplete()"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        useScript("AAAA");
+        engine->signals.clear();
+        engine->panel.requests.clear();
+        engine->panelInstalled = c.panel;
+        engine->panel.answer = c.answered ? std::optional<fs::path>(folder / "chosen.mp4") : std::nullopt;
+        Json params = nativeParams(0.1, "mp4");
+        params["bg"] = "black";
+        job->startExport(params);
+        engine->runUntilAnswered();
+        EXPECT_EQ(engine->signals, std::vector<std::string>{c.signal});
+        if (c.panel) {
+            ASSERT_EQ(engine->panel.requests.size(), 1u);
+            EXPECT_EQ(engine->panel.requests[0].title, "Enregistrer la video");
+            EXPECT_EQ(engine->panel.requests[0].suggestedName, "Kinetype_Render.mp4");
+        }
+        EXPECT_EQ(fs::exists(folder / "chosen.mp4"), c.answered);
+    }
+    auto movie = probeMovie(folder / "chosen.mp4");
+    ASSERT_TRUE(movie.has_value());
+    EXPECT_EQ(movie->codec, "h264");
+    EXPECT_EQ(movie->frames.size(), 3u);
+    EXPECT_EQ(job->exportMetricsPayload()["reusedFrames"], 2);
+}
+
+TEST_F(RenderJobTest, NoSequencesCompletesWithoutFrames) {
+    Json params = nativeParams(1.0);
+    params.erase("sequences");
+    job->executeExport(folder / "out.mov", params);
+    engine->runUntilAnswered();
+    EXPECT_EQ(engine->signals, std::vector<std::string>{"window.onRenderComplete()"});
+    EXPECT_EQ(job->exportMetricsPayload()["blankFrames"], 0);
+}
+
+TEST_F(RenderJobTest, FrameReadyWithoutAPendingRequestIsIgnored) {
+    job->captureAndEncodeFrame(Json{{"requestId", 1}});
+    EXPECT_TRUE(engine->signals.empty());
+}
+
+TEST(RenderParamsTest, ReadByDirectTypeTest) {
+    struct Case {
+        Json params;
+        int width, height;
+        double fps;
+        std::string format, background, renderer;
+    } cases[] = {
+        {Json::object(), 1920, 1080, 60, "mov", "transparent", "web"},
+        {Json{{"width", "1280"}, {"height", 720.0}}, 1920, 720, 60, "mov", "transparent", "web"},
+        {Json{{"width", 1280.5}, {"format", "mp4"}}, 1920, 1080, 60, "mp4", "black", "web"},
+        {Json{{"format", "mp4"}, {"bg", "transparent"}, {"renderer", "native"}}, 1920, 1080, 60, "mp4", "transparent",
+         "native"},
+        {Json{{"format", 4}, {"bg", "white"}, {"fps", "29,97"}}, 1920, 1080, 29.97, "mov", "white", "web"},
+        {Json{{"width", 1e12}, {"fps", 500}}, 1920, 1080, 60, "mov", "transparent", "web"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.params.dump());
+        RenderParams p = RenderParams::read(c.params);
+        EXPECT_EQ(p.width, c.width);
+        EXPECT_EQ(p.height, c.height);
+        EXPECT_DOUBLE_EQ(p.fps, c.fps);
+        EXPECT_EQ(p.format, c.format);
+        EXPECT_EQ(p.background, c.background);
+        EXPECT_EQ(p.renderer, c.renderer);
+    }
+}
+
+TEST(RenderParamsTest, NormalizedFrameRate) {
+    struct Case {
+        Json value;
+        double expected;
+    } cases[] = {
+        {"29,97", 29.97}, {"25 fps", 25}, {0, 60},    {500, 60},   {"abc", 60}, {240, 240},
+        {true, 1},        {false, 60},    {" 24", 24}, {"-5", 60}, {nullptr, 60}, {"1e2", 100},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(normalizedFrameRate(&c.value, 60), c.expected) << c.value.dump();
+    EXPECT_DOUBLE_EQ(normalizedFrameRate(static_cast<const Json*>(nullptr), 0.0), 30);
+}
+
+TEST(RenderParamsTest, FrameCount) {
+    struct Case {
+        double start, end, fps;
+        std::optional<std::int64_t> frames;
+    } cases[] = {
+        {0, 10, 60, 600},   {5, 5, 60, 1},        {5, 2, 60, 1},          {0, 0.5, 29.97, 15},
+        {0, 1e300, 60, {}}, {-1e300, 1e300, 60, {}}, {0, 86400, 240, 20736000}, {0, 86401, 60, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(renderFrameCount(c.start, c.end, c.fps), c.frames) << c.end;
+}
+
+TEST(RenderMetricsTest, MilestonesFallBackAndDurationsClamp) {
+    using Clock = RenderMetrics::Clock;
+    const auto t0 = Clock::now();
+    RenderMetrics metrics;
+    metrics.reset(t0);
+    metrics.setTotalFrames(10);
+    metrics.setWriterReady(t0 + std::chrono::seconds(1));
+    metrics.setEncodingFinished(t0 + std::chrono::seconds(4));
+    metrics.addSnapshot(5);  // more capture time than render time
+    metrics.addBlankFrame();
+    Json p = metrics.payload(t0 + std::chrono::seconds(6));
+    EXPECT_EQ(p["totalFrames"], 10);
+    EXPECT_EQ(p["snapshots"], 1);
+    EXPECT_EQ(p["blankFrames"], 1);
+    EXPECT_DOUBLE_EQ(p["preparationSeconds"].get<double>(), 1);  // render ready = writer ready
+    EXPECT_DOUBLE_EQ(p["renderSeconds"].get<double>(), 3);
+    EXPECT_DOUBLE_EQ(p["encodingSeconds"].get<double>(), 0);
+    EXPECT_DOUBLE_EQ(p["insertionSeconds"].get<double>(), 2);  // insertion started = encoding finished
+    EXPECT_DOUBLE_EQ(p["elapsedSeconds"].get<double>(), 6);
+    // A finish before the start clamps to zero.
+    EXPECT_DOUBLE_EQ(metrics.payload(t0 - std::chrono::seconds(1))["elapsedSeconds"].get<double>(), 0);
+}
+
+}  // namespace
+}  // namespace tessivo

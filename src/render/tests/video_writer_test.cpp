@@ -1,0 +1,242 @@
+#include "render/video_writer.h"
+#include "render/tests/movie_probe.h"
+
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace tessivo {
+namespace {
+
+using testing::probeMovie;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 180;
+
+// A temporary folder per test.
+class TempFolder {
+public:
+    TempFolder() {
+        path_ = fs::temp_directory_path() / ("tessivo-writer-" + makeUUID());
+        fs::create_directories(path_);
+    }
+    ~TempFolder() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// A buffer with one block at (100...199, 50...119) of straight colour
+// (255, 64, 0) at alpha 128, stored premultiplied as Cairo stores it.
+std::shared_ptr<PixelBuffer> blockBuffer(VideoWriter& writer) {
+    auto buffer = writer.makePixelBuffer();
+    for (int y = 50; y < 120; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(buffer->data() + y * buffer->stride());
+        for (int x = 100; x < 200; ++x) row[x] = (128u << 24) | (128u << 16) | (32u << 8) | 0u;
+    }
+    buffer->markDirty();
+    return buffer;
+}
+
+VideoWriterSettings settingsFor(const std::string& format, const std::string& background, double fps = 30) {
+    VideoWriterSettings s;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.fps = fps;
+    s.format = format;
+    s.background = background;
+    s.timeScale = 600;
+    return s;
+}
+
+bool near(int value, int expected, int tolerance) { return std::abs(value - expected) <= tolerance; }
+
+TEST(VideoWriterTest, ChoiceTable) {
+    struct Case {
+        std::string background, format, encoder, name, muxer;
+        bool transparent;
+    } cases[] = {
+        {"transparent", "mov", "prores_ks", "ProRes 4444", "mov", true},
+        {"transparent", "mp4", "prores_ks", "ProRes 4444", "mp4", true},
+        {"black", "mov", "libx264", "H.264", "mov", false},
+        {"white", "webm", "libx264", "H.264", "mp4", false},
+        {"Transparent", "MOV", "libx264", "H.264", "mp4", false},
+    };
+    for (const auto& c : cases) {
+        WriterChoice choice = writerChoice(c.background, c.format);
+        EXPECT_EQ(choice.encoder, c.encoder) << c.background << "/" << c.format;
+        EXPECT_EQ(choice.codecName, c.name);
+        EXPECT_EQ(choice.muxer, c.muxer);
+        EXPECT_EQ(choice.transparent, c.transparent);
+    }
+}
+
+// What each codec writes for the block frame: the stream's identity, the
+// colour at the block and the pixels around it.
+TEST(VideoWriterTest, WritesDecodableMoviesWithTheRightPixels) {
+    struct Case {
+        std::string format, background, codec, profile, pixelFormat, brand;
+        std::vector<int> block;    // decoded RGBA inside the block
+        std::vector<int> outside;  // decoded RGBA around it
+    } cases[] = {
+        // Straight colour comes back with its alpha: the edges keep their colour.
+        // (FFmpeg's ProRes decoder reports 4444 streams as 12-bit 4:4:4 with alpha.)
+        {"mov", "transparent", "prores", "4444", "yuva444p12le", "qt  ", {255, 64, 0, 128}, {0, 0, 0, 0}},
+        // Composed over opaque black.
+        {"mov", "black", "h264", "", "yuv420p", "qt  ", {128, 32, 0, 255}, {0, 0, 0, 255}},
+        {"mp4", "white", "h264", "", "yuv420p", "isom", {128, 32, 0, 255}, {0, 0, 0, 255}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format + "/" + c.background);
+        TempFolder folder;
+        const fs::path target = folder.path() / ("out." + c.format);
+        auto writer = VideoWriter::configure(target, settingsFor(c.format, c.background));
+        ASSERT_TRUE(writer.ok()) << writer.error().message;
+        auto block = blockBuffer(*writer.value());
+        for (int i = 0; i < 4; ++i) ASSERT_FALSE(writer.value()->appendPixelBuffer(block, i).has_value());
+        EXPECT_FALSE(fs::exists(target));  // only complete files carry the target's name
+        ASSERT_FALSE(writer.value()->finish().has_value());
+        EXPECT_FALSE(fs::exists(writer.value()->temporaryPath()));
+
+        auto movie = probeMovie(target);
+        ASSERT_TRUE(movie.has_value());
+        EXPECT_EQ(movie->codec, c.codec);
+        if (!c.profile.empty()) {
+            EXPECT_EQ(movie->profile, c.profile);
+        }
+        if (c.codec == "prores") {
+            EXPECT_EQ(movie->codecTag, "ap4h");
+        }
+        EXPECT_EQ(movie->pixelFormat, c.pixelFormat);
+        EXPECT_EQ(movie->brand, c.brand);
+        ASSERT_EQ(movie->frames.size(), 4u);
+        for (size_t i = 0; i < movie->frames.size(); ++i) {
+            const auto& frame = movie->frames[i];
+            EXPECT_NEAR(frame.seconds, i / 30.0, 1e-6);
+            auto inside = frame.pixel(150, 85);
+            for (int k = 0; k < 4; ++k) EXPECT_TRUE(near(inside[k], c.block[k], 6)) << "inside channel " << k << " = " << inside[k];
+            for (auto [x, y] : {std::pair{10, 10}, {300, 170}, {99, 85}, {150, 120}}) {
+                auto p = frame.pixel(x, y);
+                EXPECT_EQ(p[3], c.outside[3]) << x << "," << y;
+                for (int k = 0; k < 3; ++k) EXPECT_TRUE(near(p[k], c.outside[k], 3)) << x << "," << y;
+            }
+        }
+    }
+}
+
+// Repeated buffers: ProRes frames stand alone, so a repeat writes the kept
+// packet again; H.264 encodes every frame. Either way the file holds every
+// frame at its own time with its own pixels.
+TEST(VideoWriterTest, RepeatedBuffersKeepEveryFrame) {
+    struct Case {
+        std::string background;
+        std::int64_t encoded, reused;
+    } cases[] = {{"transparent", 2, 6}, {"black", 8, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.background);
+        TempFolder folder;
+        const fs::path target = folder.path() / "out.mov";
+        auto opened = VideoWriter::configure(target, settingsFor("mov", c.background, 29.97));
+        ASSERT_TRUE(opened.ok());
+        VideoWriter& writer = *opened.value();
+        auto block = blockBuffer(writer);
+        // blank, blank, block x4, blank, block
+        std::vector<bool> isBlock = {false, false, true, true, true, true, false, true};
+        for (size_t i = 0; i < isBlock.size(); ++i) {
+            auto buffer = isBlock[i] ? block : writer.blankPixelBuffer();
+            ASSERT_FALSE(writer.appendPixelBuffer(buffer, static_cast<std::int64_t>(i)).has_value());
+        }
+        ASSERT_FALSE(writer.finish().has_value());
+        EXPECT_EQ(writer.framesEncoded(), c.encoded);
+        EXPECT_EQ(writer.packetsReused(), c.reused);
+        EXPECT_EQ(writer.framesAppended(), 8);
+
+        auto movie = probeMovie(target);
+        ASSERT_TRUE(movie.has_value());
+        ASSERT_EQ(movie->frames.size(), isBlock.size());
+        for (size_t i = 0; i < isBlock.size(); ++i) {
+            // Times at a time scale of 600: within one unit of i / 29.97.
+            EXPECT_NEAR(movie->frames[i].seconds, i / 29.97, 1.0 / 600) << i;
+            const int alphaInside = movie->frames[i].pixel(150, 85)[3];
+            if (c.background == "transparent") EXPECT_TRUE(near(alphaInside, isBlock[i] ? 128 : 0, 2)) << i;
+            else EXPECT_TRUE(near(movie->frames[i].pixel(150, 85)[0], isBlock[i] ? 128 : 0, 6)) << i;
+        }
+    }
+}
+
+TEST(VideoWriterTest, RefusalsAreWriterErrorsAndLeaveNoFile) {
+    struct Case {
+        VideoWriterSettings settings;
+        std::int64_t code;
+        std::string message;
+    } cases[] = {
+        // MPEG-4 cannot carry ProRes.
+        {settingsFor("mp4", "transparent"), 1, "Codec ProRes 4444 indisponible pour cette résolution."},
+        // 4:2:0 needs even sides.
+        {[] { auto s = settingsFor("mov", "black"); s.width = 321; return s; }(), 1,
+         "Codec H.264 indisponible pour cette résolution."},
+        {[] { auto s = settingsFor("mov", "transparent"); s.height = 0; return s; }(), 1,
+         "Codec ProRes 4444 indisponible pour cette résolution."},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        const fs::path target = folder.path() / "out.mov";
+        auto writer = VideoWriter::configure(target, c.settings);
+        ASSERT_FALSE(writer.ok());
+        EXPECT_EQ(writer.error().domain, "Kinetype");
+        EXPECT_EQ(writer.error().code, c.code);
+        EXPECT_EQ(writer.error().message, c.message);
+        EXPECT_TRUE(fs::is_empty(folder.path()));
+    }
+}
+
+TEST(VideoWriterTest, AnExistingFileIsReplacedOnlyByAFinishedMovie) {
+    TempFolder folder;
+    const fs::path target = folder.path() / "Kinetype_Render.mov";
+    for (bool finish : {false, true}) {
+        SCOPED_TRACE(finish ? "finished" : "cancelled");
+        { std::ofstream(target) << "an older file"; }
+        auto writer = VideoWriter::configure(target, settingsFor("mov", "transparent"));
+        ASSERT_TRUE(writer.ok());
+        ASSERT_FALSE(writer.value()->appendPixelBuffer(writer.value()->blankPixelBuffer(), 0).has_value());
+        if (finish) ASSERT_FALSE(writer.value()->finish().has_value());
+        else writer.value()->cancel();
+        EXPECT_FALSE(fs::exists(writer.value()->temporaryPath()));
+        auto movie = probeMovie(target);
+        EXPECT_EQ(movie.has_value(), finish);
+        if (!finish) {
+            EXPECT_EQ(readFile(target).value_or(""), "an older file");
+        }
+    }
+}
+
+TEST(VideoWriterTest, AFinishThatCannotPlaceTheFileFailsAndCleansUp) {
+    TempFolder folder;
+    // A folder with contents stands where the movie should go: the rename fails.
+    const fs::path target = folder.path() / "out.mov";
+    fs::create_directories(target / "inside");
+    auto writer = VideoWriter::configure(target, settingsFor("mov", "transparent"));
+    ASSERT_TRUE(writer.ok());
+    ASSERT_FALSE(writer.value()->appendPixelBuffer(writer.value()->blankPixelBuffer(), 0).has_value());
+    auto failure = writer.value()->finish();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_FALSE(fs::exists(writer.value()->temporaryPath()));
+    EXPECT_TRUE(fs::is_directory(target / "inside"));
+}
+
+TEST(VideoWriterTest, FramesOutOfOrderAreRefused) {
+    TempFolder folder;
+    auto writer = VideoWriter::configure(folder.path() / "out.mov", settingsFor("mov", "transparent"));
+    ASSERT_TRUE(writer.ok());
+    auto blank = writer.value()->blankPixelBuffer();
+    ASSERT_FALSE(writer.value()->appendPixelBuffer(blank, 3).has_value());
+    EXPECT_TRUE(writer.value()->appendPixelBuffer(blank, 3).has_value());
+    EXPECT_TRUE(writer.value()->appendPixelBuffer(blank, 1).has_value());
+}
+
+}  // namespace
+}  // namespace tessivo
