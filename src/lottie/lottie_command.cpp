@@ -1,59 +1,20 @@
 #include "lottie/lottie_command.h"
 
-#include "delivery/export_support.h"
-#include "delivery/sfx_files.h"
+#include "delivery/document_command.h"
 #include "lottie/lottie_delivery.h"
-#include "platform/files.h"
-
-#include <algorithm>
 
 namespace tessivo {
 
-namespace {
-
-Result<std::filesystem::path> createOutputFolder(const std::filesystem::path& outDir) {
-    std::error_code code;
-    std::filesystem::create_directories(outDir, code);
-    if (code) return fileSystemError(outDir, code);
-    return outDir;
-}
-
-}  // namespace
-
 int runLottieCommand(const std::string& paramsPath, const std::filesystem::path& outDir, std::ostream& out,
                      std::ostream& err) {
-    auto text = readFile(paramsPath);
-    if (!text) {
-        err << "Impossible de lire la requête « " << paramsPath << " ».\n";
-        return 2;
-    }
-    auto params = parseJson(*text);
-    if (!params || !params->is_object()) {
-        err << "La requête « " << paramsPath << " » n'est pas un objet JSON.\n";
-        return 2;
-    }
-
-    auto clips = makeResolveLottieClips(*params, [&] { return createOutputFolder(outDir); });
-    if (!clips) {
-        err << clips.error().message << "\n";
-        return 1;
-    }
-    if (clips.value().empty()) {
-        err << lottieError(kLottieNoBlockError).message << "\n";
-        return 1;
-    }
-
-    const Json* events = member(*params, "sfxEvents");
-    std::vector<SFXFile> sfx;
-    if (events && events->is_array() &&
-        std::all_of(events->begin(), events->end(), [](const Json& e) { return e.is_object(); }))
-        sfx = makeResolveSFXFiles(*events, outDir);
-
-    Json result = Json::object();
-    result["lottieClips"] = lottieClipRecords(clips.value());
-    result["sfxFiles"] = sfxFileRecords(sfx);
-    out << serializeJson(result).value_or("{}") << "\n";
-    return 0;
+    DocumentRoute route{"lottieClips",
+                        [](const Json& params, const ExportFolderMaker& makeFolder) -> Result<Json> {
+                            auto clips = makeResolveLottieClips(params, makeFolder);
+                            if (!clips) return clips.error();
+                            return lottieClipRecords(clips.value());
+                        },
+                        lottieError(kLottieNoBlockError)};
+    return runDocumentCommand(route, paramsPath, outDir, out, err);
 }
 
 }  // namespace tessivo
