@@ -39,7 +39,7 @@ public:
     void shutdown();
 
     // Main thread. One editor message.
-    void handleWebMessage(const Json& message);
+    void handleWebMessage(const Json& message) override;
 
     // EngineContext
     Queue& mainQueue() override { return *mainQueue_; }
@@ -54,12 +54,16 @@ public:
     void setRenderProgress(double progress) override;
     void setRenderSize(int width, int height) override;
     SavePanel* savePanel() override { return savePanel_; }
+    const RenderSurfaceFactory& renderSurfaceFactory() const override { return renderSurfaceFactory_; }
     PythonRunner& runner() override { return *runner_; }
     Settings& settings() override { return settings_; }
     std::weak_ptr<EngineContext> weakContext() override { return weak_from_this(); }
 
     // Main thread. The save panel of renders (none: a render asks nobody and is cancelled).
     void setSavePanel(SavePanel* panel) { savePanel_ = panel; }
+    // Main thread. The maker of offscreen render pages (none: no display, and a
+    // job through the render page is cancelled).
+    void setRenderSurfaceFactory(RenderSurfaceFactory factory) { renderSurfaceFactory_ = std::move(factory); }
     // Main thread. Called after every change of the published state.
     void setPublishedStateObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
@@ -88,6 +92,7 @@ private:
     PublishedState published_;
     std::weak_ptr<MainWebView> webView_;
     SavePanel* savePanel_ = nullptr;
+    RenderSurfaceFactory renderSurfaceFactory_;
     std::function<void()> observer_;
     Dispatcher dispatcher_;
 

@@ -50,6 +50,10 @@ public:
     virtual void setRenderSize(int width, int height) = 0;
 
     virtual SavePanel* savePanel() = 0;
+    // The maker of offscreen render pages; empty when no display is available.
+    virtual const RenderSurfaceFactory& renderSurfaceFactory() const = 0;
+    // Main thread. One message of a page, handled as the main page's are.
+    virtual void handleWebMessage(const Json& message) = 0;
     virtual PythonRunner& runner() = 0;
     virtual Settings& settings() = 0;
 

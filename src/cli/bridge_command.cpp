@@ -1,6 +1,9 @@
 #include "cli/bridge_command.h"
 
 #include "app/engine.h"
+#ifdef TESSIVO_HAS_GTK
+#include "app/gtk/offscreen_render_surface.h"
+#endif
 #include "platform/log.h"
 
 #include <atomic>
@@ -71,6 +74,10 @@ int runBridgeCommand(const std::vector<std::string>& arguments, std::istream& in
     FixedSavePanel panel(saveTo);
     engine->setup(view);
     engine->setSavePanel(&panel);
+#ifdef TESSIVO_HAS_GTK
+    // Renders through the editor's page, when a display is there to host it.
+    engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
+#endif
 
     // Lines are read on their own thread and handed to the main queue in order;
     // the main thread handles them exactly as messages of the page.

@@ -1,6 +1,9 @@
 #include "cli/render_command.h"
 
 #include "app/engine.h"
+#ifdef TESSIVO_HAS_GTK
+#include "app/gtk/offscreen_render_surface.h"
+#endif
 #include "app/views.h"
 #include "platform/files.h"
 #include "platform/json.h"
@@ -118,6 +121,10 @@ int runRenderCommand(int argc, char** argv) {
     ProgressDisplay progress;
     engine->setup(view);
     engine->setSavePanel(&panel);
+#ifdef TESSIVO_HAS_GTK
+    // Renders through the editor's page, when a display is there to host it.
+    engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
+#endif
     ExportEngine* raw = engine.get();
     engine->setPublishedStateObserver([raw, &progress] {
         const PublishedState& state = raw->published();

@@ -10,7 +10,9 @@ namespace tessivo {
 // `settled` flag makes "ran" and "cancelled" mutually exclusive, so the
 // queue's pending count goes down exactly once for each item.
 struct QueueTimer::State {
-    Queue* queue = nullptr;
+    // Shared with the queue: an item may still run on the default main context
+    // after the MainQueue object that posted it is gone.
+    std::shared_ptr<std::atomic<int>> pending;
     std::function<void()> work;
     std::mutex mutex;
     bool settled = false;
@@ -31,7 +33,7 @@ gboolean Queue::runItem(gpointer data) {
     }
     auto work = std::move(state->work);
     if (work) work();
-    state->queue->pending_.fetch_sub(1);
+    state->pending->fetch_sub(1);
     return G_SOURCE_REMOVE;
 }
 
@@ -54,9 +56,9 @@ void Queue::post(std::function<void()> work) {
 
 std::shared_ptr<QueueTimer> Queue::postAfter(double seconds, std::function<void()> work) {
     auto state = std::make_shared<QueueTimer::State>();
-    state->queue = this;
+    state->pending = pending_;
     state->work = std::move(work);
-    pending_.fetch_add(1);
+    pending_->fetch_add(1);
 
     GSource* source = seconds > 0 ? g_timeout_source_new(static_cast<guint>(seconds * 1000.0 + 0.5))
                                   : g_idle_source_new();
@@ -79,7 +81,7 @@ void QueueTimer::cancel() {
     }
     g_source_destroy(state_->source);
     state_->work = nullptr;
-    state_->queue->pending_.fetch_sub(1);
+    state_->pending->fetch_sub(1);
 }
 
 QueueTimer::~QueueTimer() {

@@ -39,7 +39,7 @@ public:
     std::shared_ptr<QueueTimer> postAfter(double seconds, std::function<void()> work);
 
     virtual bool isCurrent() const = 0;
-    int pendingCount() const { return pending_.load(); }
+    int pendingCount() const { return pending_->load(); }
 
 protected:
     Queue(std::string label, GMainContext* context);
@@ -50,7 +50,7 @@ private:
     static gboolean runItem(gpointer data);
     std::string label_;
     GMainContext* context_;  // owned by the subclass
-    std::atomic<int> pending_{0};
+    std::shared_ptr<std::atomic<int>> pending_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // A delayed item of a queue; cancel() from any thread.

@@ -4,9 +4,11 @@
 #include "bridge/coercion.h"
 #include "platform/files.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 #include "render/native_text_renderer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -150,6 +152,34 @@ double normalizedFrameRate(const Json* value, double fallback) {
     return normalizedFrameRate(value, &fallbackValue);
 }
 
+std::string renderScriptTime(double seconds) {
+    char text[64];
+    auto [end, ec] = std::to_chars(text, text + sizeof text, seconds);
+    if (ec != std::errc()) return "0.0";
+    std::string literal(text, end);
+    if (literal.find_first_of(".ein") != std::string::npos) {
+        // An exponent without a fraction gets one before the exponent.
+        const auto e = literal.find('e');
+        if (e != std::string::npos && literal.find('.') == std::string::npos) literal.insert(e, ".0");
+        return literal;
+    }
+    return literal + ".0";
+}
+
+std::string renderLoadScript(const std::string& paramsJSON) {
+    return "(function() {\n    if (typeof window.loadRenderProject !== 'function') { return false; }\n"
+           "    window.loadRenderProject(" + paramsJSON + ");\n    return true;\n})();";
+}
+
+std::string renderReuseStateScript(double time) {
+    return "typeof window.getRenderReuseState === 'function' ? window.getRenderReuseState(" +
+           renderScriptTime(time) + ") : ({kind:'dynamic', key:null})";
+}
+
+std::string renderSetTimeScript(double time, std::int64_t requestID) {
+    return "window.setRenderTime(" + renderScriptTime(time) + ", " + std::to_string(requestID) + ")";
+}
+
 std::optional<std::int64_t> renderFrameCount(double start, double end, double fps) {
     const double length = end - start;
     if (!std::isfinite(length) || !std::isfinite(fps) || fps <= 0) return std::nullopt;
@@ -241,11 +271,15 @@ RenderJob::RenderJob(EngineContext& engine) : engine_(engine) {
 
 RenderJob::~RenderJob() {
     if (session_) session_->cancelled = true;
+    cleanupRenderWebView();
 }
 
 void RenderJob::resetExportMetrics(RenderMetrics::TimePoint startedAt) {
     metrics_.reset(startedAt);
+    renderRequestSerial_ = 0;
     pendingRenderRequestID_.reset();
+    pendingReuseKey_.reset();
+    lastStaticReuseKey_.reset();
 }
 
 void RenderJob::startExport(const Json& params) {
@@ -305,13 +339,9 @@ void RenderJob::executeExport(const fs::path& to, const Json& params) {
             renderNativeFrames(session);
             return;
         }
-        // The render page path is not available in this build.
         const std::uint64_t id = session->id;
         engine_.mainQueue().post([this, weak, id] {
-            if (!weak.lock() || !isCurrent(id)) return;
-            const std::string reason = "rendu par la page indisponible, utiliser \"renderer\": \"native\"";
-            logLine("Erreur renderer: " + reason);
-            cancelExport(reason);
+            if (weak.lock() && isCurrent(id)) prepareRenderWebView(id);
         });
     });
 }
@@ -489,9 +519,137 @@ void RenderJob::endJob(bool cancelled) {
             session->lastStaticPixelBuffer.reset();
         });
     }
+    cleanupRenderWebView();
     pendingRenderRequestID_.reset();
+    pendingReuseKey_.reset();
     currentFrame_ = 0;
     totalFrames_ = 0;
+}
+
+// ---- The render page ----
+
+// One frame of the page path on its way to the export queue.
+struct RenderJob::PageFrame {
+    enum class Kind { Blank, Reused, Snapshot };
+    Kind kind = Kind::Snapshot;
+    SnapshotImage image;              // Snapshot
+    std::optional<std::string> key;   // Snapshot of a static frame
+};
+
+std::optional<fs::path> RenderJob::renderPagePath() const {
+    if (renderPage_) return renderPage_;
+    const fs::path resources = resourcesDirectory();
+    std::error_code ec;
+    for (const fs::path& candidate : {resources / "web" / "index.html", resources / "index.html"}) {
+        if (fs::is_regular_file(candidate, ec)) return candidate;
+    }
+    return std::nullopt;
+}
+
+void RenderJob::prepareRenderWebView(std::uint64_t jobID) {
+    if (!isCurrent(jobID)) return;
+    cleanupRenderWebView();
+    const RenderParams& p = session_->settings;
+
+    const RenderSurfaceFactory& factory = engine_.renderSurfaceFactory();
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    // The render page talks to the engine exactly as the main page does.
+    RenderMessageReceiver receiver = [weak](const Json& message) {
+        if (auto engine = weak.lock()) engine->handleWebMessage(message);
+    };
+    if (factory) renderSurface_ = factory(p.width, p.height, std::move(receiver));
+    if (!renderSurface_) {
+        const std::string reason =
+            "aucun affichage pour la page de rendu (lancer sous un serveur graphique, ou \"renderer\": \"native\")";
+        logLine("Erreur renderer: " + reason);
+        cancelExport(reason);
+        return;
+    }
+    const auto page = renderPagePath();
+    if (!page) {
+        logLine("Erreur renderer: page de rendu introuvable");
+        cancelExport("page de rendu introuvable");
+        return;
+    }
+    if (!renderSurface_->loadPage(*page)) {
+        const std::string reason = "page de rendu non chargée (" + page->string() + ")";
+        logLine("Erreur renderer: " + reason);
+        cancelExport(reason);
+        return;
+    }
+    pageTimer_ = engine_.mainQueue().postAfter(0.1, [this, weak, jobID] {
+        if (weak.lock()) loadProjectIntoRenderWebView(jobID, 0);
+    });
+}
+
+void RenderJob::loadProjectIntoRenderWebView(std::uint64_t jobID, int attempt) {
+    if (!isCurrent(jobID)) return;
+    if (!renderSurface_) {
+        cancelExport("page de rendu absente");
+        return;
+    }
+    const auto paramsJSON = serializeJson(session_->params);
+    if (!paramsJSON) {
+        logLine("Erreur renderer: paramètres de rendu sans forme JSON");
+        cancelExport("paramètres de rendu sans forme JSON");
+        return;
+    }
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    renderSurface_->evaluateScript(renderLoadScript(*paramsJSON), [this, weak, jobID, attempt](ScriptResult result) {
+        if (!weak.lock() || !isCurrent(jobID)) return;
+        if (result.value && result.value->is_boolean() && result.value->get<bool>()) {
+            metrics_.setRenderReady(RenderMetrics::Clock::now());
+            pageTimer_ = engine_.mainQueue().postAfter(0.05, [this, weak, jobID] {
+                if (weak.lock() && isCurrent(jobID)) requestFrameFromReact(0);
+            });
+            return;
+        }
+        // 21 evaluations in all, 0.15 s apart, for the page to define its loader.
+        if (attempt > 19) {
+            const std::string description = result.error.value_or("");
+            logLine("Erreur renderer: loadRenderProject indisponible " + description);
+            cancelExport("loadRenderProject indisponible " + description);
+            return;
+        }
+        pageTimer_ = engine_.mainQueue().postAfter(0.15, [this, weak, jobID, attempt] {
+            if (weak.lock()) loadProjectIntoRenderWebView(jobID, attempt + 1);
+        });
+    });
+}
+
+void RenderJob::requestFrameFromReact(std::int64_t frameIndex) {
+    if (!isRendering() || frameIndex != currentFrame_ || !renderSurface_) return;
+    const std::uint64_t jobID = currentJobID_;
+    armFrameLimit(jobID, frameIndex);
+    const double time = session_->settings.start + static_cast<double>(frameIndex) / session_->settings.fps;
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    renderSurface_->evaluateScript(renderReuseStateScript(time),
+                                   [this, weak, jobID, frameIndex, time](ScriptResult result) {
+                                       if (weak.lock()) takeReuseState(jobID, frameIndex, time, result);
+                                   });
+}
+
+void RenderJob::takeReuseState(std::uint64_t jobID, std::int64_t frameIndex, double time, const ScriptResult& result) {
+    if (!isCurrent(jobID) || frameIndex != currentFrame_ || !renderSurface_) return;
+    const Json state = result.value && result.value->is_object() ? *result.value : Json::object();
+    const std::string kind = stringValue(state, "kind", "dynamic");
+    std::optional<std::string> key;
+    if (const Json* k = member(state, "key"); k && k->is_string()) key = k->get<std::string>();
+
+    if (kind == "empty") {
+        metrics_.addBlankFrame();
+        handOffPageFrame(PageFrame{PageFrame::Kind::Blank, nullptr, std::nullopt});
+        return;
+    }
+    if (kind == "static" && key && key == lastStaticReuseKey_) {
+        metrics_.addReusedFrame();
+        handOffPageFrame(PageFrame{PageFrame::Kind::Reused, nullptr, std::nullopt});
+        return;
+    }
+    ++renderRequestSerial_;
+    pendingRenderRequestID_ = renderRequestSerial_;
+    pendingReuseKey_ = kind == "static" ? key : std::nullopt;
+    renderSurface_->evaluateScript(renderSetTimeScript(time, renderRequestSerial_));
 }
 
 void RenderJob::captureAndEncodeFrame(const Json& payload) {
@@ -499,8 +657,125 @@ void RenderJob::captureAndEncodeFrame(const Json& payload) {
     const std::int64_t requestID = intValue(payload, "requestId", -1);
     if (!pendingRenderRequestID_ || *pendingRenderRequestID_ != requestID) return;
     pendingRenderRequestID_.reset();
-    // Frames of the render page are requested only by the page path, which
-    // this build does not run; nothing is pending until it does.
+    if (!renderSurface_) return;
+    const std::uint64_t jobID = currentJobID_;
+    const auto requestedAt = RenderMetrics::Clock::now();
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    renderSurface_->takeSnapshot([this, weak, jobID, requestedAt](SnapshotImage image, std::string error) {
+        if (weak.lock()) snapshotTaken(jobID, requestedAt, std::move(image), error);
+    });
+}
+
+void RenderJob::snapshotTaken(std::uint64_t jobID, RenderMetrics::TimePoint requestedAt, SnapshotImage image,
+                              const std::string& error) {
+    if (!isCurrent(jobID)) return;
+    metrics_.addSnapshot(secondsBetween(requestedAt, RenderMetrics::Clock::now()));
+    if (!image) {
+        if (!error.empty()) logLine("Erreur snapshot WebKit: " + error);
+        cancelExport(error.empty() ? "capture sans image" : "capture: " + error);
+        return;
+    }
+    // The bitmap must be a readable image of the frame.
+    if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS ||
+        cairo_surface_get_type(image.get()) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_width(image.get()) <= 0 || cairo_image_surface_get_height(image.get()) <= 0) {
+        logLine("Erreur snapshot WebKit: capture sans bitmap");
+        cancelExport("capture sans bitmap");
+        return;
+    }
+    handOffPageFrame(PageFrame{PageFrame::Kind::Snapshot, std::move(image), std::exchange(pendingReuseKey_, std::nullopt)});
+}
+
+// The frame leaves the page: its limit is lifted and the export queue takes it.
+void RenderJob::handOffPageFrame(PageFrame frame) {
+    disarmTimer(frameLimitTimer_);
+    auto session = session_;
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    // std::function needs a copyable callable; the frame travels in a shared slot.
+    auto slot = std::make_shared<PageFrame>(std::move(frame));
+    engine_.exportQueue().post([this, weak, session, slot] {
+        if (weak.lock()) appendPageFrame(session, std::move(*slot));
+    });
+}
+
+// Export queue. Draws (or picks) the frame's buffer and appends it; the kept
+// static buffer changes only with a snapshot.
+void RenderJob::appendPageFrame(const std::shared_ptr<Session>& session, PageFrame frame) {
+    if (session->cancelled || !session->writer) return;
+    std::shared_ptr<PixelBuffer> buffer;
+    switch (frame.kind) {
+        case PageFrame::Kind::Blank:
+            buffer = session->writer->blankPixelBuffer();
+            break;
+        case PageFrame::Kind::Reused:
+            buffer = session->lastStaticPixelBuffer;
+            break;
+        case PageFrame::Kind::Snapshot:
+            buffer = session->writer->drawImage(frame.image.get());
+            frame.image.reset();
+            if (buffer && frame.key) {
+                session->lastStaticReuseKey = frame.key;
+                session->lastStaticPixelBuffer = buffer;
+            } else {
+                session->lastStaticReuseKey.reset();
+                session->lastStaticPixelBuffer.reset();
+            }
+            break;
+    }
+    if (!buffer) {
+        scheduleCancel(session->id, "mémoire insuffisante pour une image");
+        return;
+    }
+    if (auto failed = appendPixelBuffer(*session, buffer)) {
+        logLine("Erreur append: " + failed->message);
+        scheduleCancel(session->id, failed->message);
+        return;
+    }
+    std::optional<std::string> keptKey;
+    if (session->lastStaticPixelBuffer) keptKey = session->lastStaticReuseKey;
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    const std::uint64_t id = session->id;
+    const std::int64_t appended = session->nextFrame;
+    engine_.mainQueue().post([this, weak, id, appended, keptKey] {
+        if (weak.lock()) pageFrameAppended(id, appended, keptKey);
+    });
+}
+
+void RenderJob::pageFrameAppended(std::uint64_t jobID, std::int64_t appendedFrames,
+                                  std::optional<std::string> keptKey) {
+    if (!isCurrent(jobID)) return;
+    lastStaticReuseKey_ = std::move(keptKey);
+    currentFrame_ = appendedFrames;
+    engine_.setRenderProgress(totalFrames_ > 0 ? double(appendedFrames) / double(totalFrames_) : 1.0);
+    if (currentFrame_ >= totalFrames_) finishExport(jobID);
+    else requestFrameFromReact(currentFrame_);
+}
+
+// A page that stops answering (no reuse state, no "frameReady", no snapshot)
+// would otherwise leave the job waiting for ever.
+void RenderJob::armFrameLimit(std::uint64_t jobID, std::int64_t frameIndex) {
+    disarmTimer(frameLimitTimer_);
+    std::weak_ptr<EngineContext> weak = engine_.weakContext();
+    const double limit = frameRequestLimitSeconds_;
+    frameLimitTimer_ = engine_.mainQueue().postAfter(limit, [this, weak, jobID, frameIndex, limit] {
+        if (!weak.lock() || !isCurrent(jobID) || currentFrame_ != frameIndex) return;
+        const std::string reason = "l'image " + std::to_string(frameIndex) + " n'a pas été rendue par la page en " +
+                                   numberText(limit) + " s";
+        logLine("Erreur renderer: " + reason);
+        cancelExport(reason);
+    });
+}
+
+void RenderJob::disarmTimer(std::shared_ptr<QueueTimer>& timer) {
+    if (auto t = std::exchange(timer, nullptr)) t->cancel();
+}
+
+// Main thread. Lets go of the render page: no message of it reaches the engine
+// afterwards, and no pending timer of the page path fires.
+void RenderJob::cleanupRenderWebView() {
+    disarmTimer(pageTimer_);
+    disarmTimer(frameLimitTimer_);
+    if (auto surface = std::exchange(renderSurface_, nullptr)) surface->removeMessageHandler();
 }
 
 }  // namespace tessivo

@@ -1,9 +1,15 @@
 // The render job: turns the editor's project into a movie file, one frame
 // after another, with the video writer. It reads the render params, asks for
-// the output file, runs the frame loop (the native caption renderer on the
-// export queue), publishes progress, and ends every job with exactly one page
-// signal: "window.onRenderComplete()" once the file is complete, otherwise
-// "window.onRenderCancelled()".
+// the output file, runs the frame loop, publishes progress, and ends every job
+// with exactly one page signal: "window.onRenderComplete()" once the file is
+// complete, otherwise "window.onRenderCancelled()".
+//
+// Frames come from the native caption renderer (the whole loop on the export
+// queue) or, by default, from the render page: the editor's page loaded into
+// an offscreen render surface. For each frame the job asks the page whether
+// the frame is empty, unchanged or new; only a new frame is drawn by the page
+// (setRenderTime, then its "frameReady" message) and snapshotted. Exactly one
+// frame is in flight, and each has a time limit.
 //
 // Threads: the public operations are called on the main thread; drawing and
 // encoding run on the export queue, and the main thread never waits for it.
@@ -77,6 +83,19 @@ public:
 using NativeFrameSourceFactory = std::function<std::unique_ptr<NativeFrameSource>(
     int width, int height, std::vector<NativeTextSequence> sequences)>;
 
+// A time as the render page's scripts receive it: the shortest decimal that
+// reads back as the same double, with at least one fractional digit
+// (0 → "0.0", 1/60 → "0.016666666666666666").
+std::string renderScriptTime(double seconds);
+// The three scripts of the conversation with the render page.
+std::string renderLoadScript(const std::string& paramsJSON);
+std::string renderReuseStateScript(double time);
+std::string renderSetTimeScript(double time, std::int64_t requestID);
+
+// How long one frame of the render page may take, from its request to its
+// snapshot, before the job is given up.
+inline constexpr double kDefaultFrameRequestLimitSeconds = 10;
+
 // The timing and frame counts of the last job.
 class RenderMetrics {
 public:
@@ -145,12 +164,36 @@ public:
 
     // Main thread, between jobs.
     void setNativeFrameSourceFactory(NativeFrameSourceFactory factory) { sourceFactory_ = std::move(factory); }
+    // Main thread, between jobs. The page loaded into the render surface
+    // (default: the editor's entry page among the resources).
+    void setRenderPage(std::filesystem::path page) { renderPage_ = std::move(page); }
+    // Main thread, between jobs. See kDefaultFrameRequestLimitSeconds.
+    void setFrameRequestLimit(double seconds) { frameRequestLimitSeconds_ = seconds; }
+    // Main thread. Whether the job holds a render surface now.
+    bool hasRenderSurface() const { return renderSurface_ != nullptr; }
 
 private:
     struct Session;
     void resetExportMetrics(RenderMetrics::TimePoint startedAt);
     void prepareWriter(const std::shared_ptr<Session>& session);
     void renderNativeFrames(const std::shared_ptr<Session>& session);
+
+    // The render page path (main thread unless said otherwise).
+    struct PageFrame;
+    std::optional<std::filesystem::path> renderPagePath() const;
+    void prepareRenderWebView(std::uint64_t jobID);
+    void loadProjectIntoRenderWebView(std::uint64_t jobID, int attempt);
+    void requestFrameFromReact(std::int64_t frameIndex);
+    void takeReuseState(std::uint64_t jobID, std::int64_t frameIndex, double time, const ScriptResult& result);
+    void snapshotTaken(std::uint64_t jobID, RenderMetrics::TimePoint requestedAt, SnapshotImage image,
+                       const std::string& error);
+    void handOffPageFrame(PageFrame frame);
+    // Export queue.
+    void appendPageFrame(const std::shared_ptr<Session>& session, PageFrame frame);
+    void pageFrameAppended(std::uint64_t jobID, std::int64_t appendedFrames, std::optional<std::string> keptKey);
+    void armFrameLimit(std::uint64_t jobID, std::int64_t frameIndex);
+    void disarmTimer(std::shared_ptr<QueueTimer>& timer);
+    void cleanupRenderWebView();
     std::optional<Error> appendPixelBuffer(Session& session, const std::shared_ptr<PixelBuffer>& buffer);
     void finishExport(std::uint64_t jobID);
     void completeExport(std::uint64_t jobID, std::optional<Error> failure);
@@ -173,6 +216,18 @@ private:
     std::int64_t currentFrame_ = 0;
     std::int64_t totalFrames_ = 0;
     std::optional<std::int64_t> pendingRenderRequestID_;
+
+    // The render page of the running job and the conversation with it.
+    std::unique_ptr<RenderSurface> renderSurface_;
+    std::int64_t renderRequestSerial_ = 0;
+    std::optional<std::string> pendingReuseKey_;
+    // The key of the static frame the export queue keeps for reuse, as it
+    // reported with the last appended frame.
+    std::optional<std::string> lastStaticReuseKey_;
+    std::shared_ptr<QueueTimer> pageTimer_;        // next load attempt or first request
+    std::shared_ptr<QueueTimer> frameLimitTimer_;  // limit of the frame in the exchange
+    double frameRequestLimitSeconds_ = kDefaultFrameRequestLimitSeconds;
+    std::optional<std::filesystem::path> renderPage_;
     std::string selectedCodecName_ = kProRes4444Name;
     std::string lastCancelReason_;
 };

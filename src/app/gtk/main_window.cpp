@@ -1,5 +1,6 @@
 #include "app/gtk/main_window.h"
 
+#include "app/gtk/offscreen_render_surface.h"
 #include "app/gtk/style.h"
 
 namespace tessivo {
@@ -34,6 +35,7 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
 
     savePanel_ = std::make_unique<GtkSavePanel>(window_.get());
     engine_->setSavePanel(savePanel_.get());
+    engine_->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
     engine_->setPublishedStateObserver([this] { publishedStateChanged(); });
     overlay_->update(engine_->published());
 
@@ -64,6 +66,7 @@ void MainWindow::contentClosed() {
     engine_->shutdown();
     webViewHost_->removeMessageHandler();
     engine_->setSavePanel(nullptr);
+    engine_->setRenderSurfaceFactory(nullptr);
     savePanel_.reset();
 }
 
