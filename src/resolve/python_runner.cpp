@@ -158,10 +158,11 @@ void PythonRunner::run(const std::string& script, const std::vector<std::string>
                                   state->scriptFile.string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
 
-    running_.fetch_add(1);
+    auto running = running_;
+    running->fetch_add(1);
     auto launched = Subprocess::launch(argv, childEnvironment());
     if (!launched) {
-        running_.fetch_sub(1);
+        running->fetch_sub(1);
         removeFileQuietly(state->scriptFile);
         if (state->claim()) completion(launched.error());
         return;
@@ -172,13 +173,14 @@ void PythonRunner::run(const std::string& script, const std::vector<std::string>
     std::shared_ptr<QueueTimer> limitTimer;
     if (timeoutSeconds > 0) {
         // Export queue.
-        limitTimer = exportQueue_.postAfter(timeoutSeconds, [this, state, timeoutSeconds, completion] {
+        Queue* exportQueue = &exportQueue_;
+        limitTimer = exportQueue_.postAfter(timeoutSeconds, [exportQueue, state, timeoutSeconds, completion] {
             {
                 std::lock_guard lock(state->mutex);
                 if (state->finished || !state->process->isRunning()) return;
                 state->finished = true;
                 // A child that ignores the polite signal is killed after a grace period.
-                state->killTimer = exportQueue_.postAfter(kKillGraceSeconds, [state] {
+                state->killTimer = exportQueue->postAfter(kKillGraceSeconds, [state] {
                     state->process->sendSignal(SIGKILL);
                 });
             }
@@ -201,7 +203,7 @@ void PythonRunner::run(const std::string& script, const std::vector<std::string>
 
     removeFileQuietly(state->scriptFile);
     Result<Json> outcome = evaluateOutput(output);
-    running_.fetch_sub(1);
+    running->fetch_sub(1);
     if (state->claim()) completion(std::move(outcome));
 }
 

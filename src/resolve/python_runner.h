@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ std::optional<std::string> extractOrvelJSON(std::string_view output);
 const char* runnerWrapperScript();
 const char* mediaImportFunctionScript();
 
+// The runner must outlive the queues' work: stop the queues (or let them run
+// empty) before destroying it.
 class PythonRunner {
 public:
     using Completion = std::function<void(Result<Json>)>;
@@ -48,7 +51,7 @@ public:
 
     const ResolveInstallation& installation() const { return installation_; }
     // Children alive right now (for the idle check of the headless bridge).
-    int runningCount() const { return running_.load(); }
+    int runningCount() const { return running_->load(); }
 
     // Grace period between the polite termination of a child past its limit
     // and a forced kill.
@@ -61,7 +64,9 @@ private:
     Queue& resolveQueue_;
     Queue& exportQueue_;
     ResolveInstallation installation_;
-    std::atomic<int> running_{0};
+    // Shared with runs in flight: a run that hit its time limit has delivered
+    // its outcome and still waits for its child.
+    std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
     double timeLimitScale_ = 1.0;
 };
 

@@ -94,6 +94,12 @@ protected:
         std::unique_lock lock(outcome->mutex);
         outcome->cv.wait_for(lock, std::chrono::seconds(60), [&] { return !outcome->results.empty(); });
         if (keep) *keep = outcome;
+        lock.unlock();
+        // A run past its limit delivers before its child is gone: let the
+        // queue finish with it before the runner goes away.
+        for (int i = 0; i < 3000 && resolveQueue.pendingCount() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        lock.lock();
         EXPECT_EQ(outcome->results.size(), 1u);
         if (outcome->results.empty()) return Error{"test", -1, "no outcome"};
         return outcome->results.front();
