@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -123,6 +125,15 @@ std::shared_ptr<PixelBuffer> PixelBuffer::create(int width, int height) {
     // Cairo hands out zeroed memory: the buffer starts transparent.
     return std::shared_ptr<PixelBuffer>(new PixelBuffer(std::move(surface)));
 }
+
+namespace {
+// Frames of several megabytes are allocated on one thread and released on the
+// encoder's threads; glibc's per-thread arenas keep such freed memory, and a
+// 1080p render then held five times its live heap. Handing the free memory
+// back every few seconds of video keeps the footprint near the live heap at a
+// negligible cost (a mapping per frame instead would cost a fifth of the speed).
+constexpr std::int64_t kTrimEveryFrames = 120;
+}  // namespace
 
 Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path, const VideoWriterSettings& settings) {
     // The libraries' chatter (encoder statistics, profile notes) stays out of the
@@ -340,6 +351,7 @@ std::optional<Error> VideoWriter::appendPixelBuffer(const std::shared_ptr<PixelB
     if (intraOnly_) buffer->encoded_ = slot;
     ++framesEncoded_;
     ++framesAppended_;
+    if (framesEncoded_ % kTrimEveryFrames == 0) malloc_trim(0);
     if (auto failed = receivePackets()) return failed;
     return writeReadyPackets();
 }
