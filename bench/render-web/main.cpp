@@ -13,6 +13,7 @@
 #include "app/gtk/offscreen_render_surface.h"
 #include "platform/files.h"
 #include "platform/queue.h"
+#include "app/render_end_view.h"
 #include "render/render_job.h"
 
 #include <gtk/gtk.h>
@@ -27,16 +28,6 @@ using namespace tessivo;
 
 namespace {
 
-class EndView final : public MainWebView {
-public:
-    void evaluateScript(const std::string& script) override {
-        if (script == "window.onRenderComplete()") completed = true;
-        if (script == "window.onRenderCancelled()") cancelled = true;
-    }
-    bool completed = false;
-    bool cancelled = false;
-};
-
 struct JobFigures {
     bool completed = false;
     double seconds = 0;
@@ -47,14 +38,14 @@ JobFigures runJob(const fs::path& folder, const Json& params, const std::string&
     ExportEngine::Options options;
     options.settingsFile = folder / "settings.ini";
     auto engine = ExportEngine::create(options);
-    auto view = std::make_shared<EndView>();
+    auto view = std::make_shared<RenderEndView>();
     engine->setup(view);
     engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
     Json job = params;
     job["renderer"] = renderer;
     const auto started = std::chrono::steady_clock::now();
     engine->renderJob().executeExport(folder / (renderer + ".mov"), job);
-    runMainContextUntil([&] { return (view->completed || view->cancelled) && engine->isIdle(); });
+    waitForRenderEnd(*engine, *view);
     JobFigures figures;
     figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     figures.completed = view->completed;

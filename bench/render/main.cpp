@@ -9,6 +9,7 @@
 #include "app/views.h"
 #include "platform/files.h"
 #include "platform/queue.h"
+#include "app/render_end_view.h"
 #include "render/render_job.h"
 
 #include <sys/resource.h>
@@ -22,16 +23,6 @@
 using namespace tessivo;
 
 namespace {
-
-class EndView final : public MainWebView {
-public:
-    void evaluateScript(const std::string& script) override {
-        if (script == "window.onRenderComplete()") completed = true;
-        if (script == "window.onRenderCancelled()") cancelled = true;
-    }
-    bool completed = false;
-    bool cancelled = false;
-};
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -68,13 +59,13 @@ int main(int argc, char** argv) {
     ExportEngine::Options options;
     options.settingsFile = folder / "settings.ini";
     auto engine = ExportEngine::create(options);
-    auto view = std::make_shared<EndView>();
+    auto view = std::make_shared<RenderEndView>();
     engine->setup(view);
 
     const fs::path output = folder / "bench.mov";
     const auto started = std::chrono::steady_clock::now();
     engine->renderJob().executeExport(output, params);
-    runMainContextUntil([&] { return (view->completed || view->cancelled) && engine->isIdle(); });
+    waitForRenderEnd(*engine, *view);
     const double renderSeconds = secondsSince(started);
     if (!view->completed) {
         std::fprintf(stderr, "bench-render: render cancelled: %s\n", engine->renderJob().lastCancelReason().c_str());

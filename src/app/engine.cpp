@@ -150,7 +150,7 @@ void ExportEngine::notifyPublished() {
 bool ExportEngine::isIdle() const {
     return mainQueue_->pendingCount() == 0 && exportQueue_->pendingCount() == 0 && resolveOperationQueue_->pendingCount() == 0 &&
            fusionTimelineWatchQueue_->pendingCount() == 0 && runner_->runningCount() == 0 &&
-           !published_.isRendering && !renderJob_->isRendering();
+           !renderJob_->isRendering();
 }
 
 }  // namespace tessivo

@@ -4,6 +4,7 @@
 #ifdef TESSIVO_HAS_GTK
 #include "app/gtk/offscreen_render_surface.h"
 #endif
+#include "app/render_end_view.h"
 #include "app/views.h"
 #include "platform/files.h"
 #include "platform/json.h"
@@ -20,17 +21,6 @@
 namespace tessivo {
 
 namespace {
-
-// The page of a headless render: it only notes how the job ended.
-class RenderEndView final : public MainWebView {
-public:
-    void evaluateScript(const std::string& script) override {
-        if (script == "window.onRenderComplete()") completed = true;
-        else if (script == "window.onRenderCancelled()") cancelled = true;
-    }
-    bool completed = false;
-    bool cancelled = false;
-};
 
 // The save panel answers with the file named on the command line.
 class FixedSavePanel final : public SavePanel {
@@ -133,7 +123,7 @@ int runRenderCommand(int argc, char** argv) {
     });
 
     engine->handleWebMessage(Json{{"type", "startRender"}, {"payload", *params}});
-    runMainContextUntil([&] { return (view->completed || view->cancelled) && engine->isIdle(); });
+    waitForRenderEnd(*engine, *view);
     progress.end();
 
     const Json metrics = engine->renderJob().exportMetricsPayload();
