@@ -478,13 +478,21 @@
     // ------------------------------------------------------------------
     // Visibility and frame classification.
 
+    // Whether a block can be placed at all. Sizes beyond a few frame widths
+    // draw nothing that fits in the frame.
+    function isDrawable(block, frameWidth, frameHeight) {
+        const fs = fontSize(block, frameWidth);
+        const maxSize = 16 * Math.max(frameWidth, frameHeight || 0, 1);
+        return Number.isFinite(fs) && fs > 0 && fs <= maxSize && Number.isFinite(block.x) &&
+            Number.isFinite(block.y) && Number.isFinite(block.textScaleX);
+    }
+
     // The pose of a block that is drawn at project time t, or null.
-    function visiblePose(block, time, frameWidth) {
+    function visiblePose(block, time, frameWidth, frameHeight) {
         if (!(block.startTime <= time && time <= block.startTime + block.duration)) return null;
         const pose = blockPose(block, time - block.startTime);
         if (!(pose.opacity > MINIMUM_OPACITY)) return null;
-        const fs = fontSize(block, frameWidth);
-        if (!(Number.isFinite(fs) && fs > 0)) return null;
+        if (!isDrawable(block, frameWidth, frameHeight)) return null;
         return pose;
     }
 
@@ -515,7 +523,7 @@
         const drawn = [];
         let dynamic = false;
         for (const block of blocks) {
-            const pose = visiblePose(block, time, frameWidth);
+            const pose = visiblePose(block, time, frameWidth, frameHeight);
             if (!pose) continue;
             drawn.push(staticSignature(block));
             if (!isNeutralPose(pose) || shineState(block, time - block.startTime).active) dynamic = true;
@@ -557,9 +565,7 @@
     // `ctx`, so the fonts must be loaded first.
     function layoutBlock(ctx, block, frame) {
         const fs = fontSize(block, frame.width);
-        const maxSize = 16 * Math.max(frame.width, frame.height || 0, 1);
-        const drawable = Number.isFinite(fs) && fs > 0 && fs <= maxSize && Number.isFinite(block.x) &&
-            Number.isFinite(block.y) && Number.isFinite(block.textScaleX);
+        const drawable = isDrawable(block, frame.width, frame.height);
         const unit = fs / REFERENCE_SIZE;
         const layout = { drawable, fontSize: fs, unit, font: '', lines: [] };
         if (!drawable) return layout;
@@ -744,7 +750,7 @@
         ctx.clearRect(0, 0, Math.ceil(frame.width * ratio), Math.ceil(frame.height * ratio));
         ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
         for (const block of blocks) {
-            if (!visiblePose(block, time, frame.width)) continue;
+            if (!visiblePose(block, time, frame.width, frame.height)) continue;
             let layout = layouts ? layouts.get(block) : undefined;
             if (!layout) {
                 layout = layoutBlock(ctx, block, frame);
