@@ -94,6 +94,14 @@ test('layout: font size, line step, lines and line origins', () => {
     }
 });
 
+test('fonts: candidate names and the shipped faces they draw with', () => {
+    for (const v of V.fontCandidates) assert.deepEqual(C.fontCandidates(v.font), v.candidates, v.font);
+    for (const v of V.shippedFaces.cases) {
+        const face = C.resolveFont(v.font).metricsFace;
+        assert.equal(face && face.postscriptName, v.postscriptName, v.font);
+    }
+});
+
 // The transform every text of the block is drawn with: anchor, own-axis
 // scales and rotation, and the opacity.
 test('placement', () => {

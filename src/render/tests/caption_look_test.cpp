@@ -157,6 +157,18 @@ TEST(CaptionLook, Layout) {
     }
 }
 
+TEST(CaptionLook, Fonts) {
+    for (const auto& v : vectors().at("fontCandidates")) {
+        SCOPED_TRACE(v["font"].get<std::string>());
+        EXPECT_EQ(nativeFontCandidates(v["font"].get<std::string>()), v["candidates"].get<std::vector<std::string>>());
+    }
+    for (const auto& v : vectors().at("shippedFaces")["cases"]) {
+        SCOPED_TRACE(v["font"].get<std::string>());
+        const NativeFontChoice choice = sharedNativeFontLibrary().resolve(v["font"].get<std::string>());
+        EXPECT_EQ(choice.face.postscriptName, v["postscriptName"].get<std::string>());
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Placement, seen in the pixels: a block drawn in a pose covers the box of the
 // same block standing still, moved to the pose's anchor and scaled about it.
