@@ -11,10 +11,15 @@
 #include "platform/queue.h"
 #include "render/render_job.h"
 
+#include <glib-unix.h>
 #include <unistd.h>
 
+#include <array>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -33,6 +38,15 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+const char* signalName(int number) {
+    switch (number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "un signal";
+    }
+}
 
 class ProgressDisplay {
 public:
@@ -64,6 +78,54 @@ private:
     bool drawn_ = false;
     int lastFilled_ = -1;
     int lastPercent_ = -1;
+};
+
+// SIGINT, SIGTERM and SIGHUP become a cancellation of the render job, taken
+// on the main loop like any other cancellation: the job stops between frames
+// and removes its temporary file, and the command ends with the signal's
+// status. A second signal ends the process at once, whatever is left.
+class InterruptWatch {
+public:
+    // `cancel` runs on the main thread, once, at the first signal.
+    explicit InterruptWatch(std::function<void()> cancel) : cancel_(std::move(cancel)) {
+        for (std::size_t i = 0; i < watches_.size(); ++i) {
+            watches_[i].owner = this;
+            watches_[i].source = g_unix_signal_add(watches_[i].number, &InterruptWatch::received, &watches_[i]);
+        }
+    }
+    ~InterruptWatch() {
+        for (auto& watch : watches_) g_source_remove(watch.source);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    // The first signal received, or 0.
+    int signal() const { return signal_; }
+
+private:
+    struct Watch {
+        int number;
+        guint source = 0;
+        InterruptWatch* owner = nullptr;
+    };
+
+    // Main thread (the default main context dispatches the signal).
+    static gboolean received(gpointer data) {
+        auto* watch = static_cast<Watch*>(data);
+        InterruptWatch& self = *watch->owner;
+        if (self.signal_ != 0) {
+            std::fprintf(stderr, "\ntessivo render: deuxième signal (%s), arrêt immédiat\n", signalName(watch->number));
+            std::fflush(stderr);
+            std::_Exit(128 + watch->number);
+        }
+        self.signal_ = watch->number;
+        self.cancel_();
+        return G_SOURCE_CONTINUE;
+    }
+
+    std::function<void()> cancel_;
+    std::array<Watch, 3> watches_{{{SIGINT}, {SIGTERM}, {SIGHUP}}};
+    int signal_ = 0;
 };
 
 int usage() {
@@ -116,6 +178,9 @@ int runRenderCommand(int argc, char** argv) {
     engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
 #endif
     ExportEngine* raw = engine.get();
+    InterruptWatch interrupt([raw] {
+        if (raw->renderJob().isRendering()) raw->renderJob().cancelExport();
+    });
     engine->setPublishedStateObserver([raw, &progress] {
         const PublishedState& state = raw->published();
         if (state.isRendering)
@@ -133,6 +198,11 @@ int runRenderCommand(int argc, char** argv) {
 
     std::printf("%s\n", serializeJson(metrics).value_or("{}").c_str());
     std::fflush(stdout);
+    if (interrupt.signal() != 0 && !view->completed) {
+        std::fprintf(stderr, "tessivo render: rendu interrompu par %s, aucun fichier écrit\n",
+                     signalName(interrupt.signal()));
+        return 128 + interrupt.signal();
+    }
     if (!view->completed) {
         std::fprintf(stderr, "tessivo render: rendu annulé: %s\n", reason.empty() ? "raison inconnue" : reason.c_str());
         return 1;

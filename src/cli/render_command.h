@@ -9,7 +9,9 @@ namespace tessivo {
 // standard error (a redrawn bar on a terminal, plain lines otherwise), prints
 // the render metrics as one JSON object on standard output, and returns 0 when
 // the movie was written, 1 when the render was cancelled (the reason on
-// standard error), 2 for bad arguments or an unreadable params file.
+// standard error), 2 for bad arguments or an unreadable params file, and
+// 128 + the signal's number when SIGINT, SIGTERM or SIGHUP interrupted it
+// (the job is cancelled and leaves no file; a second signal exits at once).
 int runRenderCommand(int argc, char** argv);
 
 }  // namespace tessivo

@@ -354,7 +354,6 @@ void RenderJob::prepareWriter(const std::shared_ptr<Session>& session) {
     settings.fps = session->settings.fps;
     settings.format = session->settings.format;
     settings.background = session->settings.background;
-    settings.timeScale = session->settings.renderer == "native" ? 600 : 60000;
     auto writer = VideoWriter::configure(session->url, settings);
     if (!writer) {
         logLine("Erreur AVFoundation: " + writer.error().message);

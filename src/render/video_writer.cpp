@@ -33,6 +33,8 @@ namespace {
 constexpr int kProResQuantiser = 11;
 // The largest frame side the writer accepts.
 constexpr int kMaximumSide = 16384;
+// The fastest frame rate the writer accepts (the render job allows up to 240).
+constexpr double kMaximumFrameRate = 1000;
 
 std::string avErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -101,6 +103,20 @@ Error writerNotStartedError(const std::string& codecName) {
     return Error{kDomainWriter, 2, "Le codec " + codecName + " n'a pas démarré."};
 }
 
+AVRational exactFrameRate(double fps) {
+    if (!(fps > 0) || !std::isfinite(fps) || fps > kMaximumFrameRate) return AVRational{0, 1};
+    // A fifth of the gap between n and n * 1000/1001: close enough to take the
+    // rates as they are usually written (29.97, 23.976, 23.98), far from the other.
+    constexpr double kTolerance = 2e-4;
+    const double whole = std::round(fps);
+    if (whole >= 1 && std::abs(fps - whole) <= kTolerance * whole) return AVRational{static_cast<int>(whole), 1};
+    const double below = std::round(fps * 1.001);
+    const double broadcast = below * 1000 / 1001;
+    if (below >= 1 && std::abs(fps - broadcast) <= kTolerance * broadcast)
+        return AVRational{static_cast<int>(below) * 1000, 1001};
+    return av_d2q(fps, 1000000);
+}
+
 WriterChoice writerChoice(const std::string& background, const std::string& format) {
     WriterChoice choice;
     if (background == "transparent") {
@@ -152,8 +168,13 @@ Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path
 
     if (settings.width <= 0 || settings.height <= 0 || settings.width > kMaximumSide || settings.height > kMaximumSide)
         return writerUnavailableError(name);
-    if (!(settings.fps > 0) || !std::isfinite(settings.fps) || settings.timeScale <= 0)
-        return writerNotStartedError(name);
+    writer->frameRate_ = exactFrameRate(settings.fps);
+    if (writer->frameRate_.num <= 0) return writerNotStartedError(name);
+    // Subsampled colour needs whole colour samples: 4:2:0 pictures get even sides.
+    int chromaShiftX = 0, chromaShiftY = 0;
+    av_pix_fmt_get_chroma_sub_sample(writer->choice_.pixelFormat, &chromaShiftX, &chromaShiftY);
+    writer->codedWidth_ = (settings.width + (1 << chromaShiftX) - 1) >> chromaShiftX << chromaShiftX;
+    writer->codedHeight_ = (settings.height + (1 << chromaShiftY) - 1) >> chromaShiftY << chromaShiftY;
 
     AVFormatContext* rawMuxer = nullptr;
     int status = avformat_alloc_output_context2(&rawMuxer, nullptr, writer->choice_.muxer.c_str(),
@@ -171,11 +192,14 @@ Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path
 
     AVCodecContextPtr encoder(avcodec_alloc_context3(codec));
     if (!encoder) return writerNotStartedError(name);
-    encoder->width = settings.width;
-    encoder->height = settings.height;
+    encoder->width = writer->codedWidth_;
+    encoder->height = writer->codedHeight_;
     encoder->pix_fmt = writer->choice_.pixelFormat;
-    encoder->time_base = AVRational{1, settings.timeScale};
-    encoder->framerate = av_d2q(settings.fps, 1 << 24);
+    // Times count whole frames: every frame lasts one unit, and the container
+    // (whose own time scale is a multiple of the rate's numerator) stores equal
+    // durations, which editing software reads as a constant rate.
+    encoder->time_base = av_inv_q(writer->frameRate_);
+    encoder->framerate = writer->frameRate_;
     encoder->sample_aspect_ratio = AVRational{1, 1};
     encoder->color_range = AVCOL_RANGE_MPEG;
     encoder->colorspace = AVCOL_SPC_BT709;
@@ -227,9 +251,9 @@ Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path
 
     // Frames with alpha are converted by premultipliedToYUVA444P10; the others by swscale.
     if (!writer->choice_.transparent) {
-        writer->scaler_.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGR0, settings.width,
-                                             settings.height, writer->choice_.pixelFormat, SWS_POINT, nullptr,
-                                             nullptr, nullptr));
+        writer->scaler_.reset(sws_getContext(writer->codedWidth_, writer->codedHeight_, AV_PIX_FMT_BGR0,
+                                             writer->codedWidth_, writer->codedHeight_, writer->choice_.pixelFormat,
+                                             SWS_POINT, nullptr, nullptr, nullptr));
         if (!writer->scaler_) {
             writer->cancel();
             return writerNotStartedError(name);
@@ -245,9 +269,8 @@ VideoWriter::~VideoWriter() {
     if (!finished_) cancel();
 }
 
-std::int64_t VideoWriter::presentationTime(std::int64_t frameIndex) const {
-    return std::llround(static_cast<double>(frameIndex) * settings_.timeScale / settings_.fps);
-}
+// In the encoder's time base, one unit a frame.
+std::int64_t VideoWriter::presentationTime(std::int64_t frameIndex) const { return frameIndex; }
 
 std::shared_ptr<PixelBuffer> VideoWriter::makePixelBuffer() const {
     return PixelBuffer::create(settings_.width, settings_.height);
@@ -297,8 +320,8 @@ AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
         return nullptr;
     }
     frame->format = choice_.pixelFormat;
-    frame->width = settings_.width;
-    frame->height = settings_.height;
+    frame->width = codedWidth_;
+    frame->height = codedHeight_;
     frame->color_range = AVCOL_RANGE_MPEG;
     frame->colorspace = AVCOL_SPC_BT709;
     frame->color_primaries = AVCOL_PRI_BT709;
@@ -314,10 +337,29 @@ AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
         return frame;
     }
     // Without alpha the premultiplied colours are the frame composed over black.
-    const uint8_t* planes[4] = {buffer.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {buffer.stride(), 0, 0, 0};
-    sws_scale(scaler_.get(), planes, strides, 0, settings_.height, frame->data, frame->linesize);
+    const bool padded = codedWidth_ != settings_.width || codedHeight_ != settings_.height;
+    const uint8_t* planes[4] = {padded ? padToCodedSize(buffer) : buffer.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {padded ? codedWidth_ * 4 : buffer.stride(), 0, 0, 0};
+    sws_scale(scaler_.get(), planes, strides, 0, codedHeight_, frame->data, frame->linesize);
     return frame;
+}
+
+// H.264 codes 4:2:0 colour per 2x2 block and can crop a picture only by whole
+// blocks, so an odd side cannot be stored exactly: the picture gains one
+// column or row. It repeats the edge rather than the black background, so
+// the colour of the last, half-covered blocks is the edge's own instead of
+// being pulled towards black; and the scaler reads whole blocks, never past
+// the end of a row.
+const std::uint8_t* VideoWriter::padToCodedSize(const PixelBuffer& buffer) {
+    const int width = settings_.width, height = settings_.height;
+    paddedPixels_.resize(static_cast<size_t>(codedWidth_) * codedHeight_);
+    for (int y = 0; y < codedHeight_; ++y) {
+        const auto* in = reinterpret_cast<const std::uint32_t*>(buffer.data() + std::min(y, height - 1) * buffer.stride());
+        std::uint32_t* out = paddedPixels_.data() + static_cast<size_t>(y) * codedWidth_;
+        std::copy(in, in + width, out);
+        std::fill(out + width, out + codedWidth_, in[width - 1]);
+    }
+    return reinterpret_cast<const std::uint8_t*>(paddedPixels_.data());
 }
 
 std::optional<Error> VideoWriter::appendPixelBuffer(const std::shared_ptr<PixelBuffer>& buffer, std::int64_t frameIndex) {

@@ -45,6 +45,14 @@ struct WriterChoice {
 // The choice table: by background and by format, independently.
 WriterChoice writerChoice(const std::string& background, const std::string& format);
 
+// The frame rate written for `fps`, as an exact fraction: n/1 for a whole
+// rate n, n*1000/1001 for the broadcast rates just below one (29.97 gives
+// 30000/1001, 23.976 and 23.98 give 24000/1001), each within 2e-4 of its
+// value; any other rate, the nearest fraction; 0/1 for a rate that is not
+// positive and finite (or above 1000). Frames are timed in units of one frame
+// of this rate, so every frame lasts exactly as long.
+AVRational exactFrameRate(double fps);
+
 // One frame of the output size: a Cairo ARGB32 surface (premultiplied,
 // native-endian, so B,G,R,A bytes on little-endian). Once appended, its
 // encoded form may be kept with it, so appending it again costs nothing when
@@ -77,14 +85,13 @@ private:
 };
 
 struct VideoWriterSettings {
+    // The picture size. H.264 (4:2:0) codes even sides only; an odd side is
+    // written one pixel longer (see VideoWriter::codedWidth).
     int width = 1920;
     int height = 1080;
-    double fps = 60;
+    double fps = 60;  // written as exactFrameRate(fps)
     std::string format = "mov";
     std::string background = "transparent";
-    // Units per second of the presentation times: 60000 for frames that come
-    // from the render page, 600 for the native renderer.
-    int timeScale = 600;
 };
 
 class VideoWriter {
@@ -106,6 +113,12 @@ public:
     bool reusesPackets() const { return intraOnly_; }
     const std::filesystem::path& path() const { return path_; }
     const std::filesystem::path& temporaryPath() const { return temporaryPath_; }
+    // The size of the coded pictures: the settings' size, made even for
+    // 4:2:0 by repeating the last column or row.
+    int codedWidth() const { return codedWidth_; }
+    int codedHeight() const { return codedHeight_; }
+    // The stream's frame rate; frame i is at i / frameRate().
+    AVRational frameRate() const { return frameRate_; }
 
     // A transparent buffer of the output size, or nullptr.
     std::shared_ptr<PixelBuffer> makePixelBuffer() const;
@@ -138,6 +151,8 @@ private:
     VideoWriter() = default;
     std::int64_t presentationTime(std::int64_t frameIndex) const;
     AVFramePtr convert(const PixelBuffer& buffer, Error* error);
+    // `buffer` copied into paddedPixels_ at the coded size, its edge repeated.
+    const std::uint8_t* padToCodedSize(const PixelBuffer& buffer);
     std::optional<Error> receivePackets();
     std::optional<Error> writeReadyPackets();
     void closeFile();
@@ -150,11 +165,16 @@ private:
     AVOutputFormatContextPtr muxer_;
     AVStream* stream_ = nullptr;
     SwsContextPtr scaler_;
+    int codedWidth_ = 0;
+    int codedHeight_ = 0;
+    AVRational frameRate_{0, 1};
     bool intraOnly_ = false;
     bool finished_ = false;
     bool open_ = false;
     std::int64_t lastFrameIndex_ = -1;
     std::shared_ptr<PixelBuffer> blank_;
+    // convert()'s copy of an odd-sized picture, reused from frame to frame.
+    std::vector<std::uint32_t> paddedPixels_;
 
     // Frames sent to the encoder whose packet has not come back yet, in order.
     std::deque<std::shared_ptr<PixelBuffer::EncodedSlot>> awaiting_;

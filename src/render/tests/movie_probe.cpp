@@ -40,16 +40,25 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& path) {
         movie.brand.assign(header + 8, 4);
     }
 
+    movie.timeBase = {stream->time_base.num, stream->time_base.den};
+    movie.averageFrameRate = {stream->avg_frame_rate.num, stream->avg_frame_rate.den};
+    movie.realFrameRate = {stream->r_frame_rate.num, stream->r_frame_rate.den};
+
     SwsContextPtr scaler;
     auto take = [&](AVFrame* frame) {
         ProbedFrame out;
         out.seconds = frame->best_effort_timestamp * av_q2d(stream->time_base);
+        out.pts = frame->best_effort_timestamp;
         out.width = frame->width;
         out.height = frame->height;
         out.rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
+        // The fast 4:2:0-to-RGB path leaves the last pixels of a row unconverted
+        // at some widths (642 for one); other widths than multiples of 16 take
+        // the exact path.
+        const int flags = SWS_POINT | (frame->width % 16 ? SWS_ACCURATE_RND : 0);
         scaler.reset(sws_getCachedContext(scaler.release(), frame->width, frame->height,
                                           static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
-                                          AV_PIX_FMT_RGBA, SWS_POINT, nullptr, nullptr, nullptr));
+                                          AV_PIX_FMT_RGBA, flags, nullptr, nullptr, nullptr));
         const int* matrix = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(scaler.get(), matrix, 0, matrix, 1, 0, 1 << 16, 1 << 16);
         uint8_t* planes[4] = {out.rgba.data(), nullptr, nullptr, nullptr};
@@ -68,6 +77,7 @@ std::optional<ProbedMovie> probeMovie(const std::filesystem::path& path) {
     };
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == index) {
+            movie.packetDurations.push_back(packet->duration);
             if (avcodec_send_packet(decoder.get(), packet.get()) < 0) return std::nullopt;
             drain();
         }

@@ -5,13 +5,22 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace tessivo::testing {
 
+struct Rational {
+    int num = 0;
+    int den = 1;
+    bool operator==(const Rational&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Rational& r) { return out << r.num << "/" << r.den; }
+};
+
 struct ProbedFrame {
     double seconds = 0;
+    std::int64_t pts = 0;  // in the stream's time base
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> rgba;  // straight, 4 bytes a pixel, rows of width * 4
@@ -29,6 +38,11 @@ struct ProbedMovie {
     std::string codecTag;     // "ap4h", "avc1"
     std::string pixelFormat;  // "yuva444p10le", "yuv420p"
     std::string brand;        // the file's major brand: "qt  " (QuickTime), "isom" (MPEG-4)
+    // The stream's time base and frame rates as the demuxer reports them
+    // (what ffprobe shows as time_base, avg_frame_rate and r_frame_rate).
+    Rational timeBase, averageFrameRate, realFrameRate;
+    // The container's duration of every packet, in stream order.
+    std::vector<std::int64_t> packetDurations;
     std::vector<ProbedFrame> frames;
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 
@@ -49,7 +50,6 @@ VideoWriterSettings settingsFor(const std::string& format, const std::string& ba
     s.fps = fps;
     s.format = format;
     s.background = background;
-    s.timeScale = 600;
     return s;
 }
 
@@ -159,11 +159,144 @@ TEST(VideoWriterTest, RepeatedBuffersKeepEveryFrame) {
         ASSERT_TRUE(movie.has_value());
         ASSERT_EQ(movie->frames.size(), isBlock.size());
         for (size_t i = 0; i < isBlock.size(); ++i) {
-            // Times at a time scale of 600: within one unit of i / 29.97.
-            EXPECT_NEAR(movie->frames[i].seconds, i / 29.97, 1.0 / 600) << i;
+            EXPECT_NEAR(movie->frames[i].seconds, i * 1001 / 30000.0, 1e-9) << i;
             const int alphaInside = movie->frames[i].pixel(150, 85)[3];
             if (c.background == "transparent") EXPECT_TRUE(near(alphaInside, isBlock[i] ? 128 : 0, 2)) << i;
             else EXPECT_TRUE(near(movie->frames[i].pixel(150, 85)[0], isBlock[i] ? 128 : 0, 6)) << i;
+        }
+    }
+}
+
+TEST(VideoWriterTest, ExactFrameRates) {
+    struct Case {
+        double fps;
+        int num, den;
+    } cases[] = {
+        {30, 30, 1},          {25, 25, 1},          {48, 48, 1},         {240, 240, 1},
+        {30.003, 30, 1},      {29.97, 30000, 1001}, {29.97002997, 30000, 1001},
+        {23.976, 24000, 1001}, {23.98, 24000, 1001}, {59.94, 60000, 1001}, {119.88, 120000, 1001},
+        {47.952, 48000, 1001}, {14.985, 15000, 1001},
+        // Neither: the nearest fraction.
+        {29.9, 299, 10},      {12.5, 25, 2},        {0.5, 1, 2},         {29.95, 599, 20},
+        // No rate at all.
+        {0, 0, 1},            {-25, 0, 1},          {NAN, 0, 1},         {INFINITY, 0, 1},
+    };
+    for (const auto& c : cases) {
+        const AVRational rate = exactFrameRate(c.fps);
+        EXPECT_EQ(rate.num, c.num) << c.fps;
+        EXPECT_EQ(rate.den, c.den) << c.fps;
+    }
+}
+
+// Editing software reads a constant frame rate only when every frame lasts
+// exactly as long: the stream's rates are the exact fraction, and every
+// frame's step in the container is the same number of units.
+TEST(VideoWriterTest, FrameRatesAreExactAndFramesEvenlySpaced) {
+    struct Case {
+        double fps;
+        testing::Rational rate;
+    } cases[] = {
+        {23.976, {24000, 1001}}, {24, {24, 1}}, {25, {25, 1}},   {29.97, {30000, 1001}}, {30, {30, 1}},
+        {48, {48, 1}},           {50, {50, 1}}, {59.94, {60000, 1001}}, {60, {60, 1}},
+    };
+    // Long enough for any rounding of the times to show as an uneven step.
+    constexpr int kFrames = 125;
+    for (const auto& [background, format] : {std::pair{"transparent", "mov"}, {"black", "mp4"}}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(background) + " at " + std::to_string(c.fps));
+            TempFolder folder;
+            const fs::path target = folder.path() / (std::string("out.") + format);
+            auto writer = VideoWriter::configure(target, settingsFor(format, background, c.fps));
+            ASSERT_TRUE(writer.ok()) << writer.error().message;
+            auto blank = writer.value()->blankPixelBuffer();
+            for (int i = 0; i < kFrames; ++i) ASSERT_FALSE(writer.value()->appendPixelBuffer(blank, i).has_value());
+            ASSERT_FALSE(writer.value()->finish().has_value());
+
+            auto movie = probeMovie(target);
+            ASSERT_TRUE(movie.has_value());
+            EXPECT_EQ(movie->averageFrameRate, c.rate);
+            EXPECT_EQ(movie->realFrameRate, c.rate);
+            ASSERT_EQ(movie->frames.size(), size_t(kFrames));
+            // One frame lasts tb.den * rate.den / (tb.num * rate.num) units.
+            const testing::Rational tb = movie->timeBase;
+            const std::int64_t units = std::int64_t(tb.den) * c.rate.den;
+            const std::int64_t per = std::int64_t(tb.num) * c.rate.num;
+            ASSERT_EQ(units % per, 0) << "time base " << tb.num << "/" << tb.den;
+            const std::int64_t step = units / per;
+            EXPECT_EQ(movie->frames[0].pts, 0);
+            for (int i = 1; i < kFrames; ++i)
+                ASSERT_EQ(movie->frames[i].pts - movie->frames[i - 1].pts, step) << "frame " << i;
+            ASSERT_EQ(movie->packetDurations.size(), size_t(kFrames));
+            for (int i = 0; i < kFrames; ++i) ASSERT_EQ(movie->packetDurations[i], step) << "packet " << i;
+        }
+    }
+}
+
+// A buffer of opaque `inside` whose last four columns and rows are opaque
+// `edge`: wide enough that the decoder's smoothing of the 2x2 colour blocks
+// of 4:2:0 does not mix the two colours at the pixels looked at.
+std::shared_ptr<PixelBuffer> edgedBuffer(VideoWriter& writer, std::array<std::uint32_t, 3> inside,
+                                         std::array<std::uint32_t, 3> edge) {
+    auto buffer = writer.makePixelBuffer();
+    auto argb = [](std::array<std::uint32_t, 3> c) { return 0xff000000u | (c[0] << 16) | (c[1] << 8) | c[2]; };
+    const int w = buffer->width(), h = buffer->height();
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(buffer->data() + y * buffer->stride());
+        for (int x = 0; x < w; ++x) row[x] = argb(x >= w - 4 || y >= h - 4 ? edge : inside);
+    }
+    buffer->markDirty();
+    return buffer;
+}
+
+// H.264 in 4:2:0 codes colour per 2x2 block, so it needs even sides: an odd
+// side gains one row or column that repeats the edge. ProRes 4444 keeps the
+// exact size.
+TEST(VideoWriterTest, OddSizesAreWrittenWithTheirEdges) {
+    struct Case {
+        std::string format, background;
+        int width, height;
+        int codedWidth, codedHeight;
+    } cases[] = {
+        {"mov", "transparent", 641, 361, 641, 361},
+        {"mov", "black", 641, 361, 642, 362},
+        {"mp4", "black", 321, 180, 322, 180},
+        {"mp4", "black", 320, 181, 320, 182},
+        {"mov", "black", 320, 180, 320, 180},
+    };
+    const std::array<std::uint32_t, 3> inside = {40, 60, 200}, edge = {230, 200, 20};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.background + " " + std::to_string(c.width) + "x" + std::to_string(c.height));
+        TempFolder folder;
+        const fs::path target = folder.path() / ("out." + c.format);
+        auto settings = settingsFor(c.format, c.background);
+        settings.width = c.width;
+        settings.height = c.height;
+        auto writer = VideoWriter::configure(target, settings);
+        ASSERT_TRUE(writer.ok()) << writer.error().message;
+        auto buffer = edgedBuffer(*writer.value(), inside, edge);
+        for (int i = 0; i < 2; ++i) ASSERT_FALSE(writer.value()->appendPixelBuffer(buffer, i).has_value());
+        ASSERT_FALSE(writer.value()->finish().has_value());
+
+        auto movie = probeMovie(target);
+        ASSERT_TRUE(movie.has_value());
+        ASSERT_EQ(movie->frames.size(), 2u);
+        for (const auto& frame : movie->frames) {
+            ASSERT_EQ(frame.width, c.codedWidth);
+            ASSERT_EQ(frame.height, c.codedHeight);
+            auto expectColour = [&](int x, int y, const std::array<std::uint32_t, 3>& colour) {
+                auto p = frame.pixel(x, y);
+                for (int k = 0; k < 3; ++k)
+                    EXPECT_TRUE(near(p[k], int(colour[k]), 8)) << x << "," << y << " channel " << k << " = " << p[k];
+                EXPECT_EQ(p[3], 255) << x << "," << y;
+            };
+            const int mid = c.height / 2, centre = c.width / 2;
+            expectColour(centre, mid, inside);
+            // The last column and row of the picture, and the added ones beyond them.
+            for (int x = c.width - 1; x < c.codedWidth; ++x) expectColour(x, mid, edge);
+            for (int y = c.height - 1; y < c.codedHeight; ++y) expectColour(centre, y, edge);
+            expectColour(c.codedWidth - 1, c.codedHeight - 1, edge);
+            expectColour(c.width - 8, mid, inside);
+            expectColour(centre, c.height - 8, inside);
         }
     }
 }
@@ -176,8 +309,7 @@ TEST(VideoWriterTest, RefusalsAreWriterErrorsAndLeaveNoFile) {
     } cases[] = {
         // MPEG-4 cannot carry ProRes.
         {settingsFor("mp4", "transparent"), 1, "Codec ProRes 4444 indisponible pour cette résolution."},
-        // 4:2:0 needs even sides.
-        {[] { auto s = settingsFor("mov", "black"); s.width = 321; return s; }(), 1,
+        {[] { auto s = settingsFor("mov", "black"); s.width = 16385; return s; }(), 1,
          "Codec H.264 indisponible pour cette résolution."},
         {[] { auto s = settingsFor("mov", "transparent"); s.height = 0; return s; }(), 1,
          "Codec ProRes 4444 indisponible pour cette résolution."},
