@@ -6,7 +6,7 @@
 //   bench-render [--4k] [--no-reference] [FIXTURE.json]
 
 #include "app/engine.h"
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/files.h"
 #include "platform/queue.h"
 #include "app/render_end_view.h"

@@ -9,6 +9,8 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 namespace tessivo {
 
@@ -37,7 +39,8 @@ ExportEngine::ExportEngine(Options options)
       exportQueue_(std::make_unique<SerialQueue>("kinetype.export.queue")),
       resolveOperationQueue_(std::make_unique<SerialQueue>("tessivo.resolve.operations")),
       fusionTimelineWatchQueue_(std::make_unique<SerialQueue>("tessivo.fusion.timeline.watch")),
-      settings_(options_.settingsFile) {
+      settings_(options_.settingsFile),
+      dispatcher_(*exportQueue_, *fusionTimelineWatchQueue_) {
     if (!options_.openURI) options_.openURI = launchDefaultHandler;
     // The floating palette is enabled on first launch; a stored choice stays.
     if (!settings_.hasKey(kPaletteEnabledKey)) settings_.setBool(kPaletteEnabledKey, true);
@@ -56,25 +59,24 @@ ExportEngine::~ExportEngine() {
 }
 
 void ExportEngine::registerOperations() {
-    std::weak_ptr<ExportEngine> weak = weak_from_this();
-    // Wraps a member operation so that it does nothing once the engine is gone.
-    auto bound = [weak](auto method) {
-        return [weak, method](Json payload) {
-            if (auto engine = weak.lock()) method(*engine, std::move(payload));
-        };
+    using Method = void (*)(ExportEngine&, Json);
+    // The operation of every message type built so far. The dispatcher lists
+    // the protocol's other types and logs them as not available yet.
+    static constexpr std::pair<std::string_view, Method> kOperations[] = {
+        {"startRender", [](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }},
+        {"importResolveSubtitles", [](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }},
+        // Recognised, and has no effect.
+        {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
+        {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},
+        {"frameReady", [](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }},
     };
-
-    // In comparison order.
-    dispatcher_.add("startRender", PayloadRule::Required,
-                    bound([](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }));
-    dispatcher_.add("importResolveSubtitles", PayloadRule::EmptyIfAbsent,
-                    bound([](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }));
-    // Recognised, and has no effect.
-    dispatcher_.add("fusionLiveBuildBegin", PayloadRule::None, [](Json) {});
-    dispatcher_.add("openExternal", PayloadRule::Required,
-                    bound([](ExportEngine& e, Json p) { e.openExternal(p); }));
-    dispatcher_.add("frameReady", PayloadRule::EmptyIfAbsent,
-                    bound([](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }));
+    std::weak_ptr<ExportEngine> weak = weak_from_this();
+    for (const auto& [type, method] : kOperations) {
+        // Holds the engine weakly: a queued operation does nothing once it is gone.
+        dispatcher_.setOperation(type, [weak, method](Json payload) {
+            if (auto engine = weak.lock()) method(*engine, std::move(payload));
+        });
+    }
 }
 
 void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::move(webView); }

@@ -2,11 +2,11 @@
 // per subsystem, receives every editor message, and answers through web
 // callbacks into the main page. It runs without any windowing toolkit: the GTK
 // program and the headless bridge both drive the same engine through the
-// interfaces of views.h.
+// interfaces of engine_api/views.h.
 #pragma once
 
-#include "app/engine_context.h"
 #include "bridge/dispatch.h"
+#include "engine_api/engine_context.h"
 #include "platform/settings.h"
 #include "resolve/python_runner.h"
 
@@ -71,6 +71,8 @@ public:
     // Main thread.
     bool isIdle() const;
 
+    // Which message types have an operation (tests, diagnostics).
+    const Dispatcher& dispatcher() const { return dispatcher_; }
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
 

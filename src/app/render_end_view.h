@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/engine.h"
-#include "app/views.h"
+#include "engine_api/views.h"
 
 #include <string>
 

@@ -6,31 +6,33 @@
 
 namespace tessivo {
 
+// Numbers go through the finite coercion: a "nan" or "inf" would hide the
+// block (no geometry) or break the ordering of the others.
 NativeTextSequence NativeTextSequence::decode(const Json& d) {
     NativeTextSequence s;
     s.text = stringValue(d, "text", s.text);
-    s.startTime = doubleValue(d, "startTime", s.startTime);
-    s.duration = doubleValue(d, "duration", s.duration);
-    s.x = doubleValue(d, "x", s.x);
-    s.y = doubleValue(d, "y", s.y);
+    s.startTime = finiteDoubleValue(d, "startTime", s.startTime);
+    s.duration = finiteDoubleValue(d, "duration", s.duration);
+    s.x = finiteDoubleValue(d, "x", s.x);
+    s.y = finiteDoubleValue(d, "y", s.y);
     s.trackId = intValue(d, "trackId", s.trackId);
     s.font = stringValue(d, "font", s.font);
-    s.size = doubleValue(d, "size", s.size);
-    s.textScaleX = std::clamp(doubleValue(d, "textScaleX", s.textScaleX), 40.0, 220.0);
+    s.size = finiteDoubleValue(d, "size", s.size);
+    s.textScaleX = std::clamp(finiteDoubleValue(d, "textScaleX", s.textScaleX), 40.0, 220.0);
     s.color = stringValue(d, "color", s.color);
     s.color2 = stringValue(d, "color2", s.color2);
     s.effect = stringValue(d, "effect", s.effect);
-    s.effectSpeed = doubleValue(d, "effectSpeed", s.effectSpeed);
+    s.effectSpeed = finiteDoubleValue(d, "effectSpeed", s.effectSpeed);
     s.effectColor = stringValue(d, "effectColor", s.effectColor);
     s.glowType = stringValue(d, "glowType", s.glowType);
-    s.glowIntensity = doubleValue(d, "glowIntensity", s.glowIntensity);
+    s.glowIntensity = finiteDoubleValue(d, "glowIntensity", s.glowIntensity);
     s.glowColor = stringValue(d, "glowColor", s.glowColor);
     s.hasOutline = boolValue(d, "hasOutline", s.hasOutline);
-    s.outlineWidth = doubleValue(d, "outlineWidth", s.outlineWidth);
+    s.outlineWidth = finiteDoubleValue(d, "outlineWidth", s.outlineWidth);
     s.outlineColor = stringValue(d, "outlineColor", s.outlineColor);
     s.animIn = stringValue(d, "animIn", s.animIn);
     s.animOut = stringValue(d, "animOut", s.animOut);
-    s.animSpeed = doubleValue(d, "animSpeed", s.animSpeed);
+    s.animSpeed = finiteDoubleValue(d, "animSpeed", s.animSpeed);
     return s;
 }
 

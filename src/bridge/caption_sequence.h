@@ -10,7 +10,8 @@
 namespace tessivo {
 
 // Decoding never fails: every field takes the coerced value or its default.
-// Only textScaleX is altered (clamped to 40...220).
+// Numbers are always finite: a value that is not ("nan", "inf", "1e400") takes
+// the default. Only textScaleX is altered (clamped to 40...220).
 struct NativeTextSequence {
     std::string text;
     double startTime = 0;

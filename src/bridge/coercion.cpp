@@ -125,4 +125,9 @@ double doubleValue(const Json* value, double defaultValue) {
     }
 }
 
+double finiteDoubleValue(const Json* value, double defaultValue) {
+    double result = doubleValue(value, defaultValue);
+    return std::isfinite(result) ? result : defaultValue;
+}
+
 }  // namespace tessivo

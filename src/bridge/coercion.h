@@ -44,6 +44,15 @@ inline double doubleValue(const Json& object, std::string_view key, double d) {
     return doubleValue(member(object, key), d);
 }
 
+// doubleValue(), except that a value that is not finite (a text such as "nan"
+// or "inf", or one too large for a double) counts as absent. Every number
+// of a caption block or a request goes through it: NaN breaks ordering,
+// clamping and integer conversion, and a JSON writer refuses it.
+double finiteDoubleValue(const Json* value, double defaultValue);
+inline double finiteDoubleValue(const Json& object, std::string_view key, double d) {
+    return finiteDoubleValue(member(object, key), d);
+}
+
 // The text form of a number as the platform number object gives it: integral
 // values without a fractional part, others in the shortest form that reads back.
 std::string numberText(double value);

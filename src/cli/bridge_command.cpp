@@ -31,7 +31,7 @@ public:
     void deliverCallback(const std::string& function, const std::string& payloadJSON, const std::string&) override {
         Json line = Json::object();
         line["function"] = function;
-        line["payload"] = Json::parse(payloadJSON);
+        line["payload"] = parseJson(payloadJSON).value_or(Json());
         write(line);
     }
 

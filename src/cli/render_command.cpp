@@ -5,7 +5,7 @@
 #include "app/gtk/offscreen_render_surface.h"
 #endif
 #include "app/render_end_view.h"
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/files.h"
 #include "platform/json.h"
 #include "platform/queue.h"

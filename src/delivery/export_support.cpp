@@ -1,16 +1,9 @@
 #include "delivery/export_support.h"
 
-#include "bridge/coercion.h"
-
 #include <chrono>
 #include <cmath>
 
 namespace tessivo {
-
-double finiteDoubleValue(const Json& object, std::string_view key, double defaultValue) {
-    double value = doubleValue(object, key, defaultValue);
-    return std::isfinite(value) ? value : defaultValue;
-}
 
 std::int64_t nearestFrameCount(double value) {
     if (std::isnan(value)) return 0;

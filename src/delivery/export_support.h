@@ -1,6 +1,5 @@
 // Small pieces shared by the delivery routes that write files for Resolve:
-// reading request numbers safely, turning seconds into frame counts, and
-// making a fresh output folder per export.
+// turning seconds into frame counts and making a fresh output folder per export.
 #pragma once
 
 #include "platform/error.h"
@@ -11,12 +10,6 @@
 #include <string>
 
 namespace tessivo {
-
-// doubleValue(), except that a value that is not finite (a text such as "nan"
-// or "inf") counts as absent. Every quantity derived from request numbers has
-// to stay finite: NaN breaks ordering, clamping and integer conversion, and a
-// JSON writer refuses it.
-double finiteDoubleValue(const Json& object, std::string_view key, double defaultValue);
 
 // The nearest integer, halves away from zero, saturated to ±kMaxFrameCount so
 // that absurd rates or lengths cannot overflow a frame count. NaN gives 0.

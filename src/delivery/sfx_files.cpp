@@ -1,7 +1,6 @@
 #include "delivery/sfx_files.h"
 
 #include "bridge/coercion.h"
-#include "delivery/export_support.h"
 #include "platform/files.h"
 #include "platform/log.h"
 

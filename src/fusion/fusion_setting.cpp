@@ -1,7 +1,6 @@
 #include "fusion/fusion_setting.h"
 
 #include "bridge/coercion.h"
-#include "delivery/export_support.h"
 #include "lottie/css_color.h"
 
 #include <algorithm>

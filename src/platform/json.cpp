@@ -1,6 +1,9 @@
 #include "platform/json.h"
 
+#include "platform/log.h"
+
 #include <cmath>
+#include <string>
 
 namespace tessivo {
 
@@ -56,11 +59,47 @@ std::optional<std::string> serializePrettySortedJson(const SortedJson& value) {
     return dumpChecked(value, 4);
 }
 
+namespace {
+// Thrown from the parser's callback to stop at the first level too deep.
+struct NestedTooDeep {};
+
+// The parser builds values iteratively; only the tree it would hand back is
+// dangerous. The callback sees each array and object start with the number of
+// containers around it (0 for the outermost one).
+Json parseLimited(std::string_view text) {
+    Json::parser_callback_t limit = [](int depth, Json::parse_event_t event, Json&) {
+        if ((event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start) &&
+            depth >= kMaxJsonDepth)
+            throw NestedTooDeep{};
+        return true;
+    };
+    return Json::parse(text.begin(), text.end(), limit);
+}
+
+void logTooDeep(std::size_t length) {
+    logLine("JSON refusé : plus de " + std::to_string(kMaxJsonDepth) + " niveaux imbriqués (" +
+            std::to_string(length) + " octets)");
+}
+}  // namespace
+
 std::optional<Json> parseJson(std::string_view text) {
     try {
-        return Json::parse(text.begin(), text.end());
+        return parseLimited(text);
+    } catch (const NestedTooDeep&) {
+        logTooDeep(text.size());
+        return std::nullopt;
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
+    }
+}
+
+Json parseJsonOrThrow(std::string_view text) {
+    try {
+        return parseLimited(text);
+    } catch (const NestedTooDeep&) {
+        logTooDeep(text.size());
+        throw Json::out_of_range::create(
+            406, "JSON nested deeper than " + std::to_string(kMaxJsonDepth) + " levels", nullptr);
     }
 }
 

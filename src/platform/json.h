@@ -27,8 +27,20 @@ std::optional<std::string> serializeSortedJson(const SortedJson& value);
 // Pretty-printed (4 spaces) text with sorted keys, for library files.
 std::optional<std::string> serializePrettySortedJson(const SortedJson& value);
 
-// Parses untrusted text; nullopt when it is not JSON. Never throws.
+// The deepest nesting of arrays and objects a parsed text may hold. Copying,
+// comparing and writing a value recurse once per level, so a text nested tens
+// of thousands of levels deep would exhaust the stack; no payload of the editor
+// or of a script comes anywhere near this.
+inline constexpr int kMaxJsonDepth = 256;
+
+// Parses untrusted text: every JSON text from the page, a script, standard
+// input or a file goes through here. nullopt when it is not JSON or is nested
+// deeper than kMaxJsonDepth (that refusal is logged). Never throws.
 std::optional<Json> parseJson(std::string_view text);
+
+// The same parse for callers that report the parser's message: throws
+// nlohmann::json::exception when the text is not JSON or is nested too deep.
+Json parseJsonOrThrow(std::string_view text);
 
 // The member `key` of an object, or nullptr when `object` is not an object or
 // has no such key. This is the "absent" value the coercion functions take.

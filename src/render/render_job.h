@@ -17,8 +17,8 @@
 // the main thread only reads what the export queue hands back by posting.
 #pragma once
 
-#include "app/engine_context.h"
 #include "bridge/caption_sequence.h"
+#include "engine_api/engine_context.h"
 #include "platform/json.h"
 #include "render/video_writer.h"
 

@@ -52,7 +52,7 @@ Result<Json> evaluateOutput(const ProcessOutput& output) {
         if (!isValidUTF8(*text)) return bridgeError(2, "Réponse DaVinci non encodable en UTF-8.");
         std::string inner;
         try {
-            auto parsed = Json::parse(*text);
+            auto parsed = parseJsonOrThrow(*text);
             if (parsed.is_object()) return parsed;
             inner = "La réponse DaVinci n'est pas un objet JSON.";
         } catch (const nlohmann::json::exception& e) {

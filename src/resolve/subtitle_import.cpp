@@ -1,6 +1,6 @@
 #include "resolve/subtitle_import.h"
 
-#include "app/engine_context.h"
+#include "engine_api/engine_context.h"
 #include "resolve/python_runner.h"
 
 extern const char kImportSubtitlesScript[];

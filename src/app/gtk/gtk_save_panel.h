@@ -2,7 +2,7 @@
 // portal when there is one) asking where to write the movie.
 #pragma once
 
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/glib_ptr.h"
 
 #include <gtk/gtk.h>

@@ -5,7 +5,7 @@
 // snapshots than the accelerated path of an offscreen window).
 #pragma once
 
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/glib_ptr.h"
 
 #include <webkit2/webkit2.h>

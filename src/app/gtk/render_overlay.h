@@ -4,7 +4,7 @@
 // below cannot be used until the render ends.
 #pragma once
 
-#include "app/engine_context.h"
+#include "engine_api/engine_context.h"
 #include "platform/glib_ptr.h"
 
 #include <gtk/gtk.h>

@@ -3,7 +3,7 @@
 // page loaded from the resources.
 #pragma once
 
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/glib_ptr.h"
 #include "platform/json.h"
 

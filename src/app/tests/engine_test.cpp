@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 namespace tessivo {
@@ -43,6 +44,50 @@ TEST_F(EngineTest, PaletteIsEnabledOnFirstLaunchAndAStoredChoiceStays) {
     Settings(settingsFile).setBool("TessivoFloatingFusionPaletteEnabled", false);
     makeEngine();
     EXPECT_EQ(Settings(settingsFile).boolValue("TessivoFloatingFusionPaletteEnabled"), false);
+}
+
+TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
+    std::filesystem::create_directories(settingsFile.parent_path());
+    const std::string text = "[defaults]\nTessivoFloatingFusionPaletteEnabled=false\nnot a setting\n";
+    ASSERT_TRUE(writeFileAtomically(settingsFile, text));
+    auto engine = makeEngine();
+    EXPECT_EQ(engine->settings().boolValue("TessivoFloatingFusionPaletteEnabled"), false);
+    EXPECT_EQ(Settings(settingsFile).boolValue("TessivoFloatingFusionPaletteEnabled"), false);
+    // The original stays beside the file, whole.
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(settingsFile.parent_path()))
+        if (entry.path().filename().string().rfind("settings.ini.corrupt-", 0) == 0 && readFile(entry.path()) == text)
+            ++kept;
+    EXPECT_EQ(kept, 1);
+}
+
+TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "fusionLiveBuildBegin",
+                                         "openExternal", "frameReady"};
+    auto engine = makeEngine();
+    auto view = std::make_shared<RecordingView>();
+    engine->setup(view);
+    std::set<std::string> withOperation;
+    for (const auto& t : messageTypes()) {
+        EXPECT_TRUE(engine->dispatcher().knows(t.type)) << t.type;
+        if (engine->dispatcher().hasOperation(t.type)) withOperation.insert(std::string(t.type));
+    }
+    EXPECT_EQ(withOperation, built);
+
+    // The others are recognised, logged, and answered by nobody.
+    for (const auto& t : messageTypes()) {
+        if (built.count(std::string(t.type))) continue;
+        Json message = Json::object();
+        message["type"] = t.type;
+        message["payload"] = Json{{"effectId", "builtin-x"}, {"enabled", false}};
+        testing::internal::CaptureStderr();
+        engine->handleWebMessage(message);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("« " + std::string(t.type) + " » : pas encore disponible"), std::string::npos) << log;
+    }
+    runMainContextUntil([&] { return engine->isIdle(); });
+    EXPECT_TRUE(view->scripts.empty());
+    EXPECT_TRUE(view->callbacks.empty());
 }
 
 TEST_F(EngineTest, OpenExternalOpensOnlyWebAndMailLinks) {

@@ -41,6 +41,36 @@ TEST(CaptionSequence, CoercedValuesAndClamp) {
     EXPECT_EQ(s.startTime, 1.5);
 }
 
+TEST(CaptionSequence, NonFiniteNumbersTakeTheDefault) {
+    using Field = double NativeTextSequence::*;
+    struct Case { const char* key; Field field; double fallback; };
+    const Case cases[] = {
+        {"startTime", &NativeTextSequence::startTime, 0},     {"duration", &NativeTextSequence::duration, 1},
+        {"x", &NativeTextSequence::x, 50},                    {"y", &NativeTextSequence::y, 50},
+        {"size", &NativeTextSequence::size, 8},               {"textScaleX", &NativeTextSequence::textScaleX, 100},
+        {"effectSpeed", &NativeTextSequence::effectSpeed, 1}, {"glowIntensity", &NativeTextSequence::glowIntensity, 20},
+        {"outlineWidth", &NativeTextSequence::outlineWidth, 0}, {"animSpeed", &NativeTextSequence::animSpeed, 0.35},
+    };
+    // Texts the C library reads as non-finite (the JSON parser refuses 1e400 as a number).
+    const char* values[] = {R"("nan")", R"("NAN")", R"("-nan")", R"("inf")", R"("-Infinity")", R"("1e400")"};
+    for (const auto& c : cases) {
+        for (const char* value : values) {
+            std::string text = std::string(R"({")") + c.key + R"(": )" + value + "}";
+            EXPECT_EQ(NativeTextSequence::decode(Json::parse(text)).*c.field, c.fallback) << text;
+        }
+    }
+}
+
+TEST(CaptionSequence, NonFiniteStartKeepsTheOtherBlocksInOrder) {
+    auto list = nativeSequences(Json::parse(R"({"sequences": [
+        {"text": "c", "startTime": 3}, {"text": "b", "startTime": 2}, {"text": "nan", "startTime": "nan"},
+        {"text": "a", "startTime": 1}, {"text": "d", "startTime": 4}, {"text": "inf", "startTime": "inf"},
+        {"text": "e", "startTime": 5}]})"));
+    std::vector<std::string> order;
+    for (const auto& s : list) order.push_back(s.text);
+    EXPECT_EQ(order, (std::vector<std::string>{"nan", "inf", "a", "b", "c", "d", "e"}));
+}
+
 TEST(CaptionSequence, ListShapeAndStableOrder) {
     EXPECT_TRUE(nativeSequences(Json::parse(R"({"sequences": {"text": "a"}})")).empty());
     EXPECT_TRUE(nativeSequences(Json::parse(R"({"sequences": [{"text": "a"}, 3]})")).empty());

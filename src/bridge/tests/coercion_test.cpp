@@ -55,6 +55,20 @@ TEST(Coercion, DoubleValue) {
     EXPECT_TRUE(std::isnan(doubleValue(&nan, 0)));
 }
 
+TEST(Coercion, FiniteDoubleValueTreatsNonFiniteAsAbsent) {
+    const DoubleCase cases[] = {
+        {"2.5", 2.5}, {"\"1e3\"", 1000.0}, {"\"nan\"", kDoubleDefault}, {"\"-inf\"", kDoubleDefault},
+        {"\"Infinity\"", kDoubleDefault}, {"\"-1e400\"", kDoubleDefault},
+        {"\"1e308\"", 1e308}, {"null", kDoubleDefault},
+    };
+    for (const auto& c : cases) {
+        Json object = Json::object();
+        object["k"] = parse(c.json);
+        EXPECT_DOUBLE_EQ(finiteDoubleValue(object, "k", kDoubleDefault), c.expected) << c.json;
+    }
+    EXPECT_EQ(finiteDoubleValue(Json::object(), "k", kDoubleDefault), kDoubleDefault);
+}
+
 TEST(Coercion, BoolValue) {
     const BoolCase cases[] = {
         {"true", false, true}, {"false", true, false}, {"0", true, false}, {"2", false, true},

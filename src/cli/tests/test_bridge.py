@@ -164,3 +164,23 @@ def test_positions_zero_length_and_items_before_the_start(bridge):
     assert by_text["Vide avant moi"]["start"] == pytest.approx(3.0)
     assert by_text["Durée seule"]["duration"] == pytest.approx(2.0)
     assert by_text["Durée seule"]["endFrame"] == by_text["Durée seule"]["startFrame"] + 48
+
+
+def nested(depth):
+    return "[" * depth + "1" + "]" * depth
+
+
+@pytest.mark.parametrize("depth", [257, 60000])
+def test_deeply_nested_messages_are_refused_and_the_bridge_goes_on(bridge, depth):
+    bridge.sim("init", "--fps", "25")
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    deep = nested(depth)
+    out, err = bridge.run([
+        '{"type": "startRender", "payload": {"sequences": %s}}' % deep,
+        '{"type": "frameReady", "payload": {"k": %s}}' % deep,
+        '{"type": "importResolveSubtitles", "payload": {"trackIndices": [1], "x": %s}}' % deep,
+        {"type": "importResolveSubtitles", "payload": {"trackIndices": [1]}},
+    ])
+    assert err.count("JSON refusé : plus de 256 niveaux imbriqués") == 3, err
+    # Only the last, ordinary message is answered.
+    assert imported(out)["count"] == 2

@@ -185,6 +185,15 @@ TEST_F(RunnerTest, UnreadableAnswerQuotesBothEnds) {
     EXPECT_EQ(m.substr(fin + std::string("\nFin : ").size()), std::string(179, 'x') + "}");
 }
 
+TEST_F(RunnerTest, AnAnswerNestedTooDeepIsABridgeError) {
+    // 60,000 nested objects would exhaust the stack of whoever copies them.
+    auto result = run("print('__ORVEL_JSON__' + '{\"k\": ' * 60000 + '1' + '}' * 60000)");
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code, 2);
+    EXPECT_EQ(result.error().message.rfind("Réponse DaVinci illisible : ", 0), 0u);
+    EXPECT_NE(result.error().message.find("256"), std::string::npos);
+}
+
 TEST_F(RunnerTest, ArgumentsEnvironmentAndMediaImportFunction) {
     setenv("PYTHONPATH", "/x", 1);
     auto result = run(R"(

@@ -5,7 +5,7 @@
 // gone.
 #pragma once
 
-#include "app/views.h"
+#include "engine_api/views.h"
 #include "platform/json.h"
 #include "platform/queue.h"
 
