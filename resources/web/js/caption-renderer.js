@@ -112,6 +112,13 @@
         return defaultValue;
     }
 
+    // A non-finite number ("nan", "inf", "1e400") counts as absent: it would
+    // hide the block or scramble the drawing order of the others.
+    function finiteDoubleValue(value, defaultValue) {
+        const result = doubleValue(value, defaultValue);
+        return Number.isFinite(result) ? result : defaultValue;
+    }
+
     function asciiLower(text) {
         return text.replace(/[A-Z]/g, (c) => String.fromCharCode(c.charCodeAt(0) + 32));
     }
@@ -159,15 +166,14 @@
         ['outlineWidth', 'double'], ['outlineColor', 'string'], ['animIn', 'string'],
         ['animOut', 'string'], ['animSpeed', 'double'],
     ];
-    const READERS = { string: stringValue, double: doubleValue, int: intValue, bool: boolValue };
+    const READERS = { string: stringValue, double: finiteDoubleValue, int: intValue, bool: boolValue };
 
     function isDictionary(value) {
         return value !== null && typeof value === 'object' && !Array.isArray(value);
     }
 
     // One editor dictionary → a frozen block with every field coerced or
-    // defaulted. Only textScaleX is changed: clamped to 40...220 (NaN stays NaN
-    // and the block is then not drawn).
+    // defaulted, every number finite. Only textScaleX is changed: clamped to 40...220.
     function decodeSequence(dictionary) {
         const d = isDictionary(dictionary) ? dictionary : {};
         const block = {};

@@ -64,14 +64,17 @@ test('decoding coerces each key by its kind and clamps only textScaleX', () => {
         [{ textScaleX: 500 }, 'textScaleX', 220],
         [{ textScaleX: 10 }, 'textScaleX', 40],
         [{ textScaleX: '150' }, 'textScaleX', 150],
-        [{ textScaleX: 'inf' }, 'textScaleX', 220],
+        // Non-finite numbers count as absent.
+        [{ textScaleX: 'inf' }, 'textScaleX', 100],
+        [{ textScaleX: 'nan' }, 'textScaleX', 100],
+        [{ startTime: '1e400' }, 'startTime', 0],
+        [{ size: '-inf' }, 'size', 8],
         [{ animSpeed: null }, 'animSpeed', 0.35],
         [{ glowType: 'NEON' }, 'glowType', 'NEON'],
     ];
     for (const [dictionary, key, expected] of cases) {
         assert.equal(C.decodeSequence(dictionary)[key], expected, JSON.stringify(dictionary));
     }
-    assert.ok(Number.isNaN(C.decodeSequence({ textScaleX: 'nan' }).textScaleX));
 });
 
 test('only a list made of dictionaries gives sequences', () => {

@@ -86,7 +86,8 @@ test('the shine sweep passes once, after the entrance', () => {
         [{ effect: 'shine-sweep', effectSpeed: 1 }, 0, true, 0],
         [{ effect: 'shine-sweep', effectSpeed: 0 }, 0.025, true, 0.5],
         [{ effect: 'Shine-Sweep', effectSpeed: 1 }, 0.5, false],
-        [{ effect: 'shine-sweep', effectSpeed: 'nan' }, 0.5, false],
+        // A non-finite speed is the default speed.
+        [{ effect: 'shine-sweep', effectSpeed: 'nan' }, 0.5, true, 0.5],
     ];
     for (const [fields, u, active, phase] of cases) {
         const shine = C.shineState(block({ duration: 10, ...fields }), u);
