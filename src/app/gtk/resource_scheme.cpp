@@ -44,7 +44,7 @@ ResourceScheme& ResourceScheme::of(WebKitWebContext* context) {
     if (auto* existing = static_cast<ResourceScheme*>(g_object_get_data(G_OBJECT(context), kSchemeDataKey)))
         return *existing;
     // The context owns the scheme from here on and deletes it when it goes.
-    auto owned = std::unique_ptr<ResourceScheme>(new ResourceScheme());
+    auto owned = std::make_unique<ResourceScheme>(Key{});
     ResourceScheme* scheme = owned.get();
     g_object_set_data(G_OBJECT(context), kSchemeDataKey, scheme);
     webkit_web_context_register_uri_scheme(context, kResourceScheme, onRequest, owned.release(),

@@ -26,6 +26,11 @@ public:
     // registration serves them all.
     static ResourceScheme& of(WebKitWebContext* context);
 
+    // Made by of() only.
+    struct Key {
+        explicit Key() = default;
+    };
+    explicit ResourceScheme(Key) {}
     ResourceScheme(const ResourceScheme&) = delete;
     ResourceScheme& operator=(const ResourceScheme&) = delete;
 
@@ -35,7 +40,6 @@ public:
     std::optional<std::string> addressOf(const std::filesystem::path& page, const std::filesystem::path& root);
 
 private:
-    ResourceScheme() = default;
     // WebKit calls this on the main thread for each request of the scheme.
     static void onRequest(WebKitURISchemeRequest* request, gpointer self);
     void serve(WebKitURISchemeRequest* request);
