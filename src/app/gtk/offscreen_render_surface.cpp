@@ -1,5 +1,6 @@
 #include "app/gtk/offscreen_render_surface.h"
 
+#include "app/gtk/resource_scheme.h"
 #include "app/gtk/web_view_host.h"
 #include "platform/log.h"
 
@@ -107,7 +108,7 @@ OffscreenRenderSurface::OffscreenRenderSurface(int width, int height, RenderMess
     webkit_web_view_set_background_color(webView_.get(), &clear);
 
     WebKitSettings* settings = webkit_web_view_get_settings(webView_.get());  // not owned
-    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    denyFileAccess(settings);
     // Snapshots of an offscreen view are several times faster painted in software.
     webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
@@ -128,15 +129,8 @@ OffscreenRenderSurface::~OffscreenRenderSurface() {
 }
 
 bool OffscreenRenderSurface::loadPage(const fs::path& page) {
-    GErrorOut error;
-    GUniquePtr<gchar> uri(g_filename_to_uri(fs::absolute(page).c_str(), nullptr, error.out()));
-    if (!uri) {
-        logLine("Page de rendu non chargée (" + page.string() + "): " + error.message());
-        return false;
-    }
-    // File access from file URLs gives the page its folder's scripts and styles.
-    webkit_web_view_load_uri(webView_.get(), uri.get());
-    return true;
+    // The resource scheme gives the page its folder's scripts, styles and fonts.
+    return loadServedPage(webView_.get(), page);
 }
 
 void OffscreenRenderSurface::evaluateScript(const std::string& script, std::function<void(ScriptResult)> done) {

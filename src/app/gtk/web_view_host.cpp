@@ -1,5 +1,6 @@
 #include "app/gtk/web_view_host.h"
 
+#include "app/gtk/resource_scheme.h"
 #include "platform/log.h"
 
 #include <system_error>
@@ -31,9 +32,9 @@ WebViewHost::WebViewHost() {
     const GdkRGBA clear{0, 0, 0, 0};
     webkit_web_view_set_background_color(webView_.get(), &clear);
 
-    // The page reads its sibling scripts, styles and assets from its folder.
-    WebKitSettings* settings = webkit_web_view_get_settings(webView_.get());  // not owned
-    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    // The page reads its sibling scripts, styles and assets through the
+    // resource scheme, and no file of the user's through file: URLs.
+    denyFileAccess(webkit_web_view_get_settings(webView_.get()));  // settings not owned
 
     // Connected before registering, so no message can arrive unheard.
     messageSignal_ = g_signal_connect(contentManager_.get(), "script-message-received::exportEngine",
@@ -57,14 +58,7 @@ bool WebViewHost::loadEntryPage(const std::optional<fs::path>& page) {
         logLine("Page d'entrée introuvable: la fenêtre reste vide");
         return false;
     }
-    GErrorOut error;
-    GUniquePtr<gchar> uri(g_filename_to_uri(fs::absolute(*page).c_str(), nullptr, error.out()));
-    if (!uri) {
-        logLine("Page d'entrée non chargée (" + page->string() + "): " + error.message());
-        return false;
-    }
-    webkit_web_view_load_uri(webView_.get(), uri.get());
-    return true;
+    return loadServedPage(webView_.get(), *page);
 }
 
 void WebViewHost::evaluateScript(const std::string& script) {

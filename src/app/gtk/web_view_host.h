@@ -45,8 +45,8 @@ public:
 
     void setMessageReceiver(MessageReceiver receiver) { onMessageReceived_ = std::move(receiver); }
 
-    // Loads `page` as a file URL; with no page the view stays empty. Returns
-    // whether a load was started.
+    // Loads `page` through the resource scheme (see loadServedPage); with no
+    // page the view stays empty. Returns whether a load was started.
     bool loadEntryPage(const std::optional<std::filesystem::path>& page);
 
     // MainWebView

@@ -127,7 +127,7 @@ protected:
 
 TEST_F(MainWindowTest, ShowsTheEntryPageFillingTheWindow) {
     EXPECT_EQ(evaluate("document.title"), "Page de test");
-    EXPECT_EQ(evaluate("location.href").get<std::string>().rfind("file://", 0), 0u);
+    EXPECT_EQ(evaluate("location.href").get<std::string>().rfind("tessivo://", 0), 0u);
     GtkAllocation page{};
     gtk_widget_get_allocation(window_->webViewHost().widget(), &page);
     EXPECT_GE(page.width, MainWindow::kMinimumWidth);
