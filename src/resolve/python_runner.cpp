@@ -14,11 +14,13 @@
 
 extern const char kRunnerWrapperScript[];
 extern const char kMediaImportScript[];
+extern const char kPlacementScript[];
 
 namespace tessivo {
 
 const char* runnerWrapperScript() { return kRunnerWrapperScript; }
 const char* mediaImportFunctionScript() { return kMediaImportScript; }
+const char* placementFunctionsScript() { return kPlacementScript; }
 
 namespace {
 

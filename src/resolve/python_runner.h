@@ -32,6 +32,10 @@ std::optional<std::string> extractOrvelJSON(std::string_view output);
 // function prepended to every script.
 const char* runnerWrapperScript();
 const char* mediaImportFunctionScript();
+// Functions delivery scripts start with: lanes for overlapping captions, named
+// lane tracks, and the check of what Resolve really placed. Not prepended by
+// the runner: a script that needs them begins with this text.
+const char* placementFunctionsScript();
 
 // The runner must outlive the queues' work: stop the queues (or let them run
 // empty) before destroying it.
