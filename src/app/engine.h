@@ -18,6 +18,7 @@ namespace tessivo {
 
 class SubtitleImporter;
 class RenderJob;
+class ExactWebDelivery;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -75,6 +76,7 @@ public:
     const Dispatcher& dispatcher() const { return dispatcher_; }
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
+    ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
 
 private:
     explicit ExportEngine(Options options);
@@ -101,6 +103,7 @@ private:
     std::unique_ptr<PythonRunner> runner_;
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
     std::unique_ptr<RenderJob> renderJob_;
+    std::unique_ptr<ExactWebDelivery> exactWebDelivery_;
 };
 
 }  // namespace tessivo
