@@ -109,8 +109,16 @@ private:
 
 // Copies the packets of one range from `input` (stream `index`) into `path`.
 // An empty string is success; otherwise FFmpeg's reason.
+// `held` receives the times (seconds into the render) of the first frame
+// written and of the end of the last one.
+struct Held {
+    std::int64_t written = 0;
+    double first = 0;
+    double end = 0;
+};
+
 std::string cutOne(AVFormatContext* input, int index, const CutRange& range, const fs::path& path,
-                   const char* muxer, std::int64_t* written) {
+                   const char* muxer, Held* held) {
     const AVStream& stream = *input->streams[index];
     const double timeBase = av_q2d(stream.time_base);
     const std::int64_t origin = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
@@ -189,7 +197,9 @@ std::string cutOne(AVFormatContext* input, int index, const CutRange& range, con
         if (auto failure = flushPrefix(1); !failure.empty()) return failure;
     }
     if (auto failure = writer.finish(); !failure.empty()) return failure;
-    *written = writer.written();
+    held->written = writer.written();
+    held->first = double(window.first) / fps;
+    held->end = double(window.end) / fps;
     return {};
 }
 
@@ -287,13 +297,16 @@ Result<std::vector<SegmentFile>> createResolveSegmentFiles(const fs::path& rende
         std::snprintf(name, sizeof name, "Tessivo_%03d.%s", n, extension.c_str());
         const fs::path output = folder / name;
         fs::remove(output, code);  // a failure shows when the file is written
-        std::int64_t written = 0;
-        if (std::string failure = cutOne(input.get(), index, range, output, muxer, &written); !failure.empty()) {
+        Held held;
+        if (std::string failure = cutOne(input.get(), index, range, output, muxer, &held); !failure.empty()) {
             fs::remove(output, code);
             return segmentFailedError(n, failure);
         }
-        if (written == 0) return segmentUnexpectedError(n);
-        files.push_back(SegmentFile{output, range.start, range.start + range.length, segments[i].text});
+        if (held.written == 0) return segmentUnexpectedError(n);
+        // The file starts with a whole frame, which may begin a little after
+        // the block: it is placed where that frame stands in the render, so
+        // the cut lines up frame for frame with the movie it came from.
+        files.push_back(SegmentFile{output, renderStart + held.first, renderStart + held.end, segments[i].text});
     }
     return files;
 }

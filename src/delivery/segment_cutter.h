@@ -39,6 +39,8 @@ struct ClipSegment {
 // One cut file, as the insert script reads it.
 struct SegmentFile {
     std::filesystem::path filePath;
+    // Project seconds of its first frame and of the end of its last frame in
+    // the render (the block's own times rounded to the frames it holds).
     double start = 0;
     double end = 0;
     std::string text;

@@ -3,6 +3,7 @@ bridge against the Resolve simulator: render, cut per block, insert, and what
 the simulated timeline holds afterwards. The bridge has no display, so the
 captions are drawn by the native renderer and the answer says so."""
 import json
+import math
 import os
 import subprocess
 import time
@@ -69,6 +70,15 @@ def frames_of(seconds, rate):
     return round(seconds * rate)
 
 
+def frames_in(offset, length, fps, record):
+    """Timeline frames [start, end) of the cut of [offset, offset + length) of a render at `fps` placed at `record`."""
+    first = math.ceil(offset * fps - 1e-6)
+    end = math.ceil((offset + length) * fps - 1e-6)
+    if end <= first:
+        first, end = first - 1, first
+    return record + first, record + end
+
+
 @pytest.mark.parametrize("fps", ["25", "29.97 DF", "23.976"])
 def test_blocks_are_cut_and_placed_frame_exact(bridge, fps):
     bridge.sim("init", "--fps", fps, "--start-timecode", "01:00:00:00")
@@ -86,18 +96,20 @@ def test_blocks_are_cut_and_placed_frame_exact(bridge, fps):
     assert render.startswith("Tessivo_DaVinci_") and render.endswith(".mov")
     assert os.path.dirname(result["filePath"]) == str(bridge.renders)
 
-    first = START_FRAMES[fps]
-    # Frames of each cut at the render's rate: [1.0, 2.0) and [1.5, 2.5) hold
-    # one second each; the 0.004 s block is cut with 0.01 s and holds one frame.
-    second = {"25": 25, "29.97 DF": 30, "23.976": 24}[fps]
-    at = lambda s: first + frames_of(s, rate)  # noqa: E731
+    # Each segment stands where its frames stand in the whole render, which
+    # begins at the record frame; a cut holds the frames that start inside
+    # its block, and the 0.004 s block (cut with 0.01 s) the one frame shown then.
+    record = result["recordFrame"]
+    placed = lambda offset, length: frames_in(offset, length, render_fps, record)  # noqa: E731
     assert bridge.timeline() == {
         "video 1": [],
-        "video 2 Tessivo Overlay": [("Tessivo 001 - Un", at(1.0), at(1.0) + second, "Tessivo_001.mov"),
-                                    ("Tessivo 003 - Court", at(3.0), at(3.0) + 1, "Tessivo_003.mov")],
-        "video 3 Tessivo Overlay 2": [("Tessivo 002 - Deux", at(1.5), at(1.5) + second, "Tessivo_002.mov")],
+        "video 2 Tessivo Overlay": [("Tessivo 001 - Un",) + placed(0.5, 1.0) + ("Tessivo_001.mov",),
+                                    ("Tessivo 003 - Court",) + placed(2.5, 0.01) + ("Tessivo_003.mov",)],
+        "video 3 Tessivo Overlay 2": [("Tessivo 002 - Deux",) + placed(1.0, 1.0) + ("Tessivo_002.mov",)],
         "audio 1": [],
     }
+    # One second holds 25, 30 or 24 frames.
+    assert placed(0.5, 1.0)[1] - placed(0.5, 1.0)[0] == {"25": 25, "29.97 DF": 30, "23.976": 24}[fps]
 
 
 def test_a_cut_that_fails_places_the_whole_render(bridge):
@@ -175,4 +187,14 @@ def test_a_request_while_a_render_runs_is_ignored(bridge):
     result = answers(out)
     assert (result["success"], result["clipCount"]) == (True, 1)
     assert bridge.timeline()["video 2 Tessivo Overlay"] == [
-        ("Tessivo 001 - Premier", 90025, 90050, "Tessivo_001.mov")]
+        ("Tessivo 001 - Premier", 90012 + 13, 90012 + 38, "Tessivo_001.mov")]
+
+
+def test_a_block_between_two_frames_stands_where_its_first_frame_stands(bridge):
+    bridge.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    # 2.02 s is frame 50.5: the cut starts with frame 51, which the whole
+    # render shows at 01:00:02:01; the block's own time would round to frame 50.
+    out, _ = bridge.run([request(25, [block("Décalé", 2.02, 0.98)], start=0.0, end=4.0)])
+    result = answers(out)
+    assert result["success"] is True, result
+    assert bridge.timeline()["video 2 Tessivo Overlay"] == [("Tessivo 001 - Décalé", 90051, 90075, "Tessivo_001.mov")]

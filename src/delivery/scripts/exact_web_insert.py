@@ -206,7 +206,10 @@ def main():
     record_frame = first + round(max(0.0, start_seconds) * rate)
 
     for n, entry in enumerate(imported, 1):
-        entry["frame"] = first + round(max(0.0, entry["start"]) * rate)
+        # A segment stands where its frames stand in the whole render, which
+        # begins at the record frame: counted from there, a range starting
+        # between two frames cannot shift the segments by one.
+        entry["frame"] = record_frame + round(max(0.0, entry["start"] - max(0.0, start_seconds)) * rate)
         entry["length"] = clip_frames(entry["clip"], rate)
         if use_segments:
             entry["name"] = ("Tessivo %03d - %s" % (n, entry["text"][:44])) if entry["text"] else "%03d" % n
