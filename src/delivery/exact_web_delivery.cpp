@@ -73,17 +73,33 @@ std::vector<ClipSegment> makeResolveClipSegments(const Json& params) {
     return segments;
 }
 
+namespace {
+
+// "Tessivo_DaVinci_<seconds>.<format>" in `folder`; when an earlier export of
+// the same second left its movie or its segments there, "<seconds>-2", "-3"...
+// so that an export never overwrites files another one is still inserting.
+fs::path freshRenderPath(const fs::path& folder, const std::string& format) {
+    const std::string stem = "Tessivo_DaVinci_" + std::to_string(secondsSince1970());
+    std::error_code code;
+    for (int n = 1;; ++n) {
+        const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
+        const fs::path path = folder / (name + "." + format);
+        if (!fs::exists(path, code) && !fs::exists(segmentFolder(path), code)) return path;
+    }
+}
+
+}  // namespace
+
 fs::path makeResolveRenderURL(const std::string& format, const fs::path& moviesFolder) {
-    const std::string name = "Tessivo_DaVinci_" + std::to_string(secondsSince1970()) + "." + format;
-    if (moviesFolder.empty()) return temporaryDirectory() / name;
+    if (moviesFolder.empty()) return freshRenderPath(temporaryDirectory(), format);
     const fs::path folder = moviesFolder / "Tessivo" / "DaVinci";
     std::error_code code;
     fs::create_directories(folder, code);
     if (code) {
         logLine("Impossible de creer le dossier Movies/Tessivo: " + code.message());
-        return temporaryDirectory() / name;
+        return freshRenderPath(temporaryDirectory(), format);
     }
-    return folder / name;
+    return freshRenderPath(folder, format);
 }
 
 std::vector<std::string> resolveInsertArguments(const fs::path& render, double startTime,

@@ -198,3 +198,29 @@ def test_a_block_between_two_frames_stands_where_its_first_frame_stands(bridge):
     result = answers(out)
     assert result["success"] is True, result
     assert bridge.timeline()["video 2 Tessivo Overlay"] == [("Tessivo 001 - Décalé", 90051, 90075, "Tessivo_001.mov")]
+
+
+def test_a_request_during_an_insertion_keeps_its_own_blocks(bridge):
+    bridge.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    # The first insertion waits for Resolve while the second request renders.
+    bridge.sim("fault", "set", "scriptapp", "hang", "--seconds", "3", "--times", "1")
+    process = subprocess.Popen([CLI, "bridge"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, env=bridge.env)
+    process.stdin.write((json.dumps(request(25, [block("Premier", 1.0, 1.0)], start=0.0, end=2.0)) + "\n").encode())
+    process.stdin.flush()
+    deadline = time.monotonic() + 60
+    while not list(bridge.renders.glob("Tessivo_DaVinci_*.mov")) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    time.sleep(0.3)
+    process.stdin.write((json.dumps(request(25, [block("Second", 3.0, 1.0)], start=2.0, end=4.0)) + "\n").encode())
+    process.stdin.close()
+    stdout, stderr = process.stdout.read(), process.stderr.read()
+    process.wait(timeout=120)
+    assert process.returncode == 0, stderr.decode()
+    results = [json.loads(line)["payload"] for line in stdout.decode().splitlines() if line.strip()]
+    assert [(r["success"], r["splitApplied"], r["recordFrame"]) for r in results] == [
+        (True, True, 90000), (True, True, 90050)], results
+    assert results[0]["filePath"] != results[1]["filePath"]
+    tracks = bridge.timeline()
+    assert tracks["video 2 Tessivo Overlay"] == [("Tessivo 001 - Premier", 90025, 90050, "Tessivo_001.mov")]
+    assert tracks["video 3 Tessivo Overlay"] == [("Tessivo 001 - Second", 90075, 90100, "Tessivo_001.mov")]
