@@ -224,3 +224,14 @@ def test_a_request_during_an_insertion_keeps_its_own_blocks(bridge):
     tracks = bridge.timeline()
     assert tracks["video 2 Tessivo Overlay"] == [("Tessivo 001 - Premier", 90025, 90050, "Tessivo_001.mov")]
     assert tracks["video 3 Tessivo Overlay"] == [("Tessivo 001 - Second", 90075, 90100, "Tessivo_001.mov")]
+
+
+def test_a_background_colour_gives_mpeg4_segments(bridge):
+    bridge.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    out, _ = bridge.run([request(25, [block("Un", 1.0, 1.0), block("Deux", 2.5, 0.5)], start=0.0, end=4.0,
+                                 bg="black", format="mov")])
+    result = answers(out)
+    assert result["success"] is True, result
+    assert result["filePath"].endswith(".mp4")
+    assert bridge.timeline()["video 2 Tessivo Overlay"] == [
+        ("Tessivo 001 - Un", 90025, 90050, "Tessivo_001.mp4"), ("Tessivo 002 - Deux", 90063, 90075, "Tessivo_002.mp4")]
