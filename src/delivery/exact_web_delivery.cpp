@@ -76,15 +76,16 @@ std::vector<ClipSegment> makeResolveClipSegments(const Json& params) {
 namespace {
 
 // "Tessivo_DaVinci_<seconds>.<format>" in `folder`; when an earlier export of
-// the same second left its movie or its segments there, "<seconds>-2", "-3"...
-// so that an export never overwrites files another one is still inserting.
+// the same second left its movie there, "<seconds>-2", "-3"... so that an
+// export never overwrites the movie or the segments another one is still
+// inserting (a new export starts only once the previous render is complete).
 fs::path freshRenderPath(const fs::path& folder, const std::string& format) {
     const std::string stem = "Tessivo_DaVinci_" + std::to_string(secondsSince1970());
     std::error_code code;
     for (int n = 1;; ++n) {
         const std::string name = n == 1 ? stem : stem + "-" + std::to_string(n);
         const fs::path path = folder / (name + "." + format);
-        if (!fs::exists(path, code) && !fs::exists(segmentFolder(path), code)) return path;
+        if (!fs::exists(path, code)) return path;
     }
 }
 

@@ -61,11 +61,11 @@ TEST(ExactWebTest, RenderFileGoesToTheVideosFolderElseTheTemporaryFolder) {
     EXPECT_TRUE(fs::is_directory(url.parent_path()));
     EXPECT_EQ(url.filename().string().rfind("Tessivo_DaVinci_", 0), 0u);
     EXPECT_EQ(url.extension(), ".mov");
-    // A movie or segments of the same second already there: the next name.
+    // A movie of the same second already there: the next name.
     { std::ofstream(url) << "x"; }
     const fs::path second = makeResolveRenderURL("mov", home);
     EXPECT_EQ(second.stem().string(), url.stem().string() + "-2");
-    fs::create_directories(segmentFolder(second));
+    { std::ofstream(second) << "x"; }
     EXPECT_EQ(makeResolveRenderURL("mov", home).stem().string(), url.stem().string() + "-3");
 
     // "Tessivo" is a file: the folder cannot be made.
