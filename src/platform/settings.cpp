@@ -4,8 +4,6 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 
-#include <cstdlib>
-
 namespace tessivo {
 
 namespace {
@@ -13,7 +11,6 @@ constexpr const char* kGroup = "defaults";
 }
 
 std::filesystem::path Settings::defaultPath() {
-    if (const char* env = std::getenv("TESSIVO_SETTINGS_FILE"); env && *env) return env;
     return configDirectory() / "settings.ini";
 }
 
