@@ -39,18 +39,23 @@ ExportEngine::ExportEngine(Options options)
       exportQueue_(std::make_unique<SerialQueue>("kinetype.export.queue")),
       resolveOperationQueue_(std::make_unique<SerialQueue>("tessivo.resolve.operations")),
       fusionTimelineWatchQueue_(std::make_unique<SerialQueue>("tessivo.fusion.timeline.watch")),
-      settings_(options_.settingsFile),
+      settings_(options_.configuration.settingsFile),
       dispatcher_(*exportQueue_, *fusionTimelineWatchQueue_) {
     if (!options_.openURI) options_.openURI = launchDefaultHandler;
     // The floating palette is enabled on first launch; a stored choice stays.
     if (!settings_.hasKey(kPaletteEnabledKey)) settings_.setBool(kPaletteEnabledKey, true);
 
-    runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_, options_.resolve);
+    runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_,
+                                             RunnerSetup::fromConfiguration(options_.configuration));
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
     renderJob_ = std::make_unique<RenderJob>(*this);
 }
 
 ExportEngine::~ExportEngine() {
+    // A script run holds the Resolve operations queue until its child exits:
+    // end the children first, so that stopping the queue cannot wait for a
+    // script's time limit.
+    runner_->shutdown();
     // Stop the serial queues (each finishes the item it is running) before the
     // components their work refers to go away.
     fusionTimelineWatchQueue_.reset();
@@ -84,6 +89,7 @@ void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::m
 void ExportEngine::shutdown() {
     if (auto view = webView_.lock()) view->removeMessageHandler();
     if (renderJob_->isRendering()) renderJob_->cancelExport();
+    runner_->shutdown();
 }
 
 // Main thread.

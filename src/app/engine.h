@@ -7,6 +7,7 @@
 
 #include "bridge/dispatch.h"
 #include "engine_api/engine_context.h"
+#include "platform/configuration.h"
 #include "platform/settings.h"
 #include "resolve/python_runner.h"
 
@@ -22,8 +23,9 @@ class RenderJob;
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
     struct Options {
-        std::filesystem::path settingsFile = Settings::defaultPath();
-        ResolveInstallation resolve = ResolveInstallation::fromEnvironment();
+        // Settings file, resources, Resolve installation, time-limit scale;
+        // tests give their own instead of changing the environment.
+        Configuration configuration = Configuration::fromEnvironment();
         // Opens a link with the desktop's handler; replaced in tests.
         std::function<bool(const std::string& uri)> openURI;
     };
@@ -35,7 +37,8 @@ public:
 
     // Main thread. Connects the engine to the main page.
     void setup(std::weak_ptr<MainWebView> webView);
-    // Main thread. Tears down the engine's outside connections; a running render is cancelled.
+    // Main thread. Tears down the engine's outside connections; a running render
+    // is cancelled and running Resolve scripts are ended at once.
     void shutdown();
 
     // Main thread. One editor message.
@@ -73,6 +76,9 @@ public:
 
     // Which message types have an operation (tests, diagnostics).
     const Dispatcher& dispatcher() const { return dispatcher_; }
+
+    const Configuration& configuration() const { return options_.configuration; }
+
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
 

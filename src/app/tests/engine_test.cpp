@@ -31,7 +31,7 @@ protected:
 
     std::shared_ptr<ExportEngine> makeEngine() {
         ExportEngine::Options options;
-        options.settingsFile = settingsFile;
+        options.configuration.settingsFile = settingsFile;
         options.openURI = [this](const std::string& uri) { opened.push_back(uri); return true; };
         return ExportEngine::create(options);
     }
