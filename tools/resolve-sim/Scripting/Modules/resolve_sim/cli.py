@@ -251,6 +251,7 @@ _SETTERS = {
     "end-frame-inclusive": ("endFrameInclusive", _bool),
     "overlap-phantom": ("overlapReturnsPhantom", _bool),
     "import-comp-replaces": ("importFusionCompReplaces", _bool),
+    "target-follows-new-track": ("targetFollowsNewTrack", _bool),
 }
 
 
