@@ -158,25 +158,49 @@ def test_sound_effects_are_checked_and_spread_over_lanes(route):
         ("Tessivo SFX 2", [(38, "Tessivo SFX - SFX")])]
 
 
-@pytest.mark.parametrize("faults, message, details", [
+@pytest.mark.parametrize("fault, message, details, left", [
     # The second composition is created but its style is not imported.
-    ([("ImportFusionComp", "none", "--after", "1")],
+    (("ImportFusionComp", "none", "--after", "1"),
      "Le clip Fusion est créé, mais Resolve n'a pas importé le style Tessivo.",
-     "Déjà placés : piste vidéo 2 : 2 éléments"),
-    ([("InsertFusionCompositionIntoTimeline", "none", "--after", "2")],
+     "Déjà placés : piste vidéo 2 : 2 éléments", ['"A"', None]),
+    (("InsertFusionCompositionIntoTimeline", "none", "--after", "2"),
      "DaVinci n'a pas créé le clip Fusion. Vérifie que tu es sur la page Edit et qu'une timeline est active.",
-     "Déjà placés : piste vidéo 2 : 2 éléments"),
-    ([("InsertFusionCompositionIntoTimeline", "raise", "--after", "1")],
+     "Déjà placés : piste vidéo 2 : 2 éléments", ['"A"', '"B"']),
+    (("InsertFusionCompositionIntoTimeline", "raise", "--after", "1"),
      "DaVinci a refusé la création d'une composition Fusion.",
-     "simulated failure in InsertFusionCompositionIntoTimeline\nDéjà placés : piste vidéo 2 : 1 élément"),
+     "simulated failure in InsertFusionCompositionIntoTimeline\nDéjà placés : piste vidéo 2 : 1 élément", ['"A"']),
 ])
-def test_a_failure_tells_what_was_placed(route, faults, message, details):
+def test_a_failure_tells_what_was_placed(route, fault, message, details, left):
     route.sim("init", "--fps", "25")
-    for fault in faults:
-        route.sim("fault", "set", *fault)
+    route.sim("fault", "set", *fault)
     result = route.export(request([block("A", 1, 1), block("B", 3, 1), block("C", 5, 1)], end=10))
     assert (result["success"], result["message"], result["details"]) == (False, message, details)
     assert result["filePath"].endswith(".setting")
+    # What stays on the timeline is what the details say.
+    (_, v1), (name, items) = route.tracks()
+    assert v1 == [] and name == "Tessivo Fusion"
+    assert [i[3] for i in items] == left
+
+
+SOUNDS = [{"dataUrl": wav_url(0.5), "start": 1.0, "name": "Un"}, {"dataUrl": wav_url(0.5), "start": 4.0, "name": "Deux"}]
+
+
+@pytest.mark.parametrize("fault, count, warning, audio_tracks", [
+    (("AppendToTimeline", "none"), 0, "Les clips Fusion sont placés, mais DaVinci n'a pas importé les SFX.", 2),
+    (("ImportMedia", "raise"), 0, "Les clips Fusion sont placés, mais DaVinci n'a pas importé les SFX.", 2),
+    # The second sound is refused on its lane and on a new one, which is removed again.
+    (("AppendToTimeline", "none", "--after", "1"), 1,
+     "Les clips Fusion sont placés, mais DaVinci n'a pas placé ces SFX : Deux.", 2),
+    (("AddTrack", "raise", "--args", '["audio"]'), 0,
+     "Les clips Fusion sont placés, mais l'import SFX a échoué: simulated failure in AddTrack", 1),
+])
+def test_sound_failures_warn_and_keep_the_titles(route, fault, count, warning, audio_tracks):
+    route.sim("init", "--fps", "25")
+    route.sim("fault", "set", *fault)
+    result = route.export(request([block("A", 1, 1)], end=10, sfx=SOUNDS))
+    assert (result["success"], result["clipCount"], result["sfxCount"], result["warning"]) == (True, 1, count, warning)
+    audio = route.tracks("audio")
+    assert len(audio) == audio_tracks and sum(len(items) for _, items in audio) == count
 
 
 def test_a_title_resolve_puts_elsewhere_is_not_reported_as_placed(route):
@@ -214,6 +238,7 @@ def test_a_hanging_resolve_is_cut_off(route):
     result = route.export(request([block("A", 1, 1)]), extra_env={"TESSIVO_TIME_LIMIT_SCALE": "0.05"})
     assert result == {"success": False, "message": "DaVinci n'a pas répondu après 1s. Vérifie la timeline active "
                                                    "et l'autorisation de scripting externe."}
+    assert all(items == [] for _, items in route.tracks())
 
 
 def test_a_request_during_a_render_is_ignored(route):
