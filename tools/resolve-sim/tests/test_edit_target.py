@@ -51,3 +51,21 @@ def test_occupied_target_span_refuses_the_insert(sim):
     assert t.InsertFusionCompositionIntoTimeline()
     assert t.SetCurrentTimecode("01:00:02:00")
     assert t.InsertFusionCompositionIntoTimeline() is None
+
+
+@pytest.mark.parametrize("target, deleted, expected_name", [
+    (3, 1, "V3"),   # a track before the target goes: the target keeps its track
+    (2, 3, "V2"),   # a track after it changes nothing
+    (3, 3, "V2"),   # the target itself goes: the last track takes over
+])
+def test_deleting_tracks_keeps_the_target(sim, target, deleted, expected_name):
+    sim.cli("init", "--fps", "25", "--video-tracks", "3")
+    sim.cli("set", "target-follows-new-track", "false")
+    sim.cli("set", "target-track", target)
+    t = sim.timeline()
+    for i in (1, 2, 3):
+        assert t.SetTrackName("video", i, "V%d" % i)
+    assert t.DeleteTrack("video", deleted)
+    item = t.InsertFusionCompositionIntoTimeline()
+    kind, index = item.GetTrackTypeAndIndex()
+    assert t.GetTrackName(kind, index) == expected_name

@@ -1160,6 +1160,8 @@ class Timeline(_Proxy):
         if track is None:
             return False
         timeline["tracks"][track_type].remove(track)
+        if track_type == "video":
+            edit_target.video_track_deleted(timeline, int(index))
         return True
 
     @api(fail="")

@@ -26,6 +26,17 @@ def video_track_added(state, timeline, index):
         timeline["targetVideoTrack"] = target + 1
 
 
+def video_track_deleted(timeline, index):
+    """Keeps the target on its track when a track before it goes away."""
+    target = target_index(timeline)
+    count = len(timeline["tracks"]["video"])
+    if index < target:
+        target -= 1
+    # inferred: deleting the target track itself hands the target to the track
+    # now at its place, or to the last one.
+    timeline["targetVideoTrack"] = max(1, min(target, count))
+
+
 def insert_span(state, timeline, default_duration):
     """(start, end) of an inserted item. Marks are read as frames counted from
     the timeline start, as GetMarkInOut reports them."""
