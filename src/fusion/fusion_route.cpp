@@ -60,6 +60,7 @@ void FusionDelivery::runResolveFusionInsert(const std::vector<FusionClip>& clips
     auto weak = engine_.weakContext();
     engine_.runner().runResolvePython(fusionInsertScript(), {std::move(clipArgument), std::move(sfxArgument)},
                                       kTimeLimitSeconds, [weak](Result<Json> outcome) {
+        // Any thread (the runner's): the answer goes to the page through the main queue.
         auto engine = weak.lock();
         if (!engine) return;
         if (outcome.ok()) {
