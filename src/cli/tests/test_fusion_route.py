@@ -145,6 +145,17 @@ def test_overlapping_blocks_get_further_lanes(route):
                       ("Tessivo Fusion 3", [(62, 87, '"C"')])]
 
 
+def test_a_build_that_cannot_list_tracks_is_checked_item_by_item(route):
+    # Some builds answer None for a track's item list: each item's own place counts then.
+    route.sim("init", "--fps", "25")
+    route.sim("fault", "set", "GetItemListInTrack", "none")
+    result = route.export(request([block("A", 1, 1), block("B", 1.5, 1)], end=10,
+                                  sfx=[{"dataUrl": wav_url(0.5), "start": 2, "name": "S"}]))
+    assert (result["success"], result["videoTracks"], result["clipCount"], result["sfxCount"]) == (True, [2, 3], 2, 1)
+    route.sim("fault", "clear")
+    assert [[i[0] - 90000 for i in items] for _, items in route.tracks()] == [[], [25], [38]]
+
+
 def test_sound_effects_are_checked_and_spread_over_lanes(route):
     route.sim("init", "--fps", "25")
     sfx = [{"dataUrl": wav_url(1.0), "start": 1.0, "name": " Boum ", "volume": 0.5},

@@ -150,6 +150,31 @@ def item_place(item):
     return ", ".join(parts) or "position inconnue"
 
 
+def track_listing_readable(timeline, kind, track):
+    try:
+        items = timeline.GetItemListInTrack(kind, track)
+    except Exception:
+        return False
+    return isinstance(items, (list, tuple, dict))
+
+
+def item_stands_at(item, kind, track, frame):
+    """What the item itself reports, for builds whose track listing is unreadable."""
+    try:
+        place = item.GetTrackTypeAndIndex()
+        return place[0] == kind and int(place[1]) == track and tessivo_item_start(item) == frame
+    except Exception:
+        return False
+
+
+def is_placed(timeline, kind, track, frame, item, before):
+    """Whether Resolve holds a new item on `track` at `frame`: read from the
+    track, or from the item when the track cannot be listed."""
+    if track_listing_readable(timeline, kind, track):
+        return bool(tessivo_verify_placement(timeline, kind, [(track, frame)], before))
+    return item_stands_at(item, kind, track, frame)
+
+
 def insert_clip(timeline, index, clip, track, record, length, start_frame, rate, drop):
     path = str(clip.get("filePath") or "")
     if not path or not os.path.exists(path):
@@ -170,7 +195,7 @@ def insert_clip(timeline, index, clip, track, record, length, start_frame, rate,
     if not item:
         fail("DaVinci n'a pas créé le clip Fusion. Vérifie que tu es sur la page Edit et qu'une timeline est active.",
              file_path=path)
-    if not tessivo_verify_placement(timeline, "video", [(track, record)], before):
+    if not is_placed(timeline, "video", track, record, item, before):
         where = item_place(item)
         try:
             timeline.DeleteClips([item])
@@ -204,6 +229,7 @@ def insert_clip(timeline, index, clip, track, record, length, start_frame, rate,
     except Exception:
         pass
     PLACED.append((track, record))
+    return item
 
 
 def place_sound(pool, timeline, lanes, effect, frame):
@@ -226,7 +252,7 @@ def place_sound(pool, timeline, lanes, effect, frame):
         track = lanes[index]
         before = {track: tessivo_placed_starts(timeline, "audio", track)}
         appended = pool.AppendToTimeline([dict(entry, trackIndex=track)])
-        if appended and tessivo_verify_placement(timeline, "audio", [(track, frame)], before):
+        if appended and is_placed(timeline, "audio", track, frame, appended[0], before):
             return appended[0], track
         index += 1
     if tried_new and len(lanes) > 1 and not tessivo_placed_starts(timeline, "audio", lanes[-1]):
@@ -329,18 +355,21 @@ def main():
             if lanes[index] != lane:
                 continue
             record, end = spans[index]
-            insert_clip(timeline, index, clip, tracks[lane], record, end - record, start_frame, rate, drop)
-            wanted.append((index, tracks[lane], record))
+            item = insert_clip(timeline, index, clip, tracks[lane], record, end - record, start_frame, rate, drop)
+            wanted.append((index, tracks[lane], record, item))
     try:
         timeline.ClearMarkInOut("video")
     except Exception:
         pass
 
     # What the timeline holds now, block by block.
-    found = set(tessivo_verify_placement(timeline, "video", [(t, f) for _, t, f in wanted]))
+    if all(track_listing_readable(timeline, "video", track) for track in tracks):
+        found = set(tessivo_verify_placement(timeline, "video", [(t, f) for _, t, f, _ in wanted]))
+    else:
+        found = {n for n, (_, t, f, item) in enumerate(wanted) if item_stands_at(item, "video", t, f)}
     missing = [block_name(wanted[n][0], clips[wanted[n][0]]) for n in range(len(wanted)) if n not in found]
     if missing:
-        PLACED[:] = [(t, f) for n, (_, t, f) in enumerate(wanted) if n in found]
+        PLACED[:] = [(t, f) for n, (_, t, f, _) in enumerate(wanted) if n in found]
         fail("DaVinci n'a pas gardé ces blocs Fusion sur la timeline : %s." % ", ".join(missing))
 
     sfx_count = 0
