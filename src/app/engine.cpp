@@ -2,6 +2,7 @@
 
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
+#include "fusion/fusion_route.h"
 #include "platform/log.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
@@ -49,6 +50,7 @@ ExportEngine::ExportEngine(Options options)
                                              RunnerSetup::fromConfiguration(options_.configuration));
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
     renderJob_ = std::make_unique<RenderJob>(*this);
+    fusionDelivery_ = std::make_unique<FusionDelivery>(*this);
 }
 
 ExportEngine::~ExportEngine() {
@@ -70,6 +72,7 @@ void ExportEngine::registerOperations() {
     static constexpr std::pair<std::string_view, Method> kOperations[] = {
         {"startRender", [](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }},
         {"importResolveSubtitles", [](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }},
+        {"exportResolveHTML", [](ExportEngine& e, Json p) { e.fusionDelivery_->startResolveHTMLExport(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},

@@ -18,6 +18,7 @@
 namespace tessivo {
 
 class SubtitleImporter;
+class FusionDelivery;
 class RenderJob;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
@@ -107,6 +108,7 @@ private:
     std::unique_ptr<PythonRunner> runner_;
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
     std::unique_ptr<RenderJob> renderJob_;
+    std::unique_ptr<FusionDelivery> fusionDelivery_;
 };
 
 }  // namespace tessivo

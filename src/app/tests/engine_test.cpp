@@ -62,7 +62,7 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 }
 
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
-    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "fusionLiveBuildBegin",
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveHTML", "fusionLiveBuildBegin",
                                          "openExternal", "frameReady"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
