@@ -2,6 +2,7 @@
 
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
+#include "lottie/lottie_route.h"
 #include "platform/log.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
@@ -48,6 +49,7 @@ ExportEngine::ExportEngine(Options options)
     runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_, options_.resolve);
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
     renderJob_ = std::make_unique<RenderJob>(*this);
+    lottieDelivery_ = std::make_unique<LottieDelivery>(*this);
 }
 
 ExportEngine::~ExportEngine() {
@@ -65,6 +67,7 @@ void ExportEngine::registerOperations() {
     static constexpr std::pair<std::string_view, Method> kOperations[] = {
         {"startRender", [](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }},
         {"importResolveSubtitles", [](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }},
+        {"exportResolveLottie", [](ExportEngine& e, Json p) { e.lottieDelivery_->startResolveLottieExport(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},

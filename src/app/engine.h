@@ -18,6 +18,7 @@ namespace tessivo {
 
 class SubtitleImporter;
 class RenderJob;
+class LottieDelivery;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -101,6 +102,7 @@ private:
     std::unique_ptr<PythonRunner> runner_;
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
     std::unique_ptr<RenderJob> renderJob_;
+    std::unique_ptr<LottieDelivery> lottieDelivery_;
 };
 
 }  // namespace tessivo
