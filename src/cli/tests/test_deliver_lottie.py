@@ -79,6 +79,14 @@ class Delivery:
         return timeline["startFrame"], tracks
 
 
+    def audio_levels(self):
+        state = json.loads(self.sim("dump"))
+        project = next(p for p in state["projects"] if p["id"] == state["currentProject"])
+        timeline = next(t for t in project["timelines"] if t["id"] == project["currentTimeline"])
+        return [item["properties"].get("AudioVolume") for track in timeline["tracks"]["audio"]
+                for item in track["items"]]
+
+
 @pytest.fixture
 def delivery(tmp_path):
     return Delivery(tmp_path)
@@ -115,7 +123,25 @@ def test_blocks_and_sound_effects_land_at_their_frames(delivery, fps_text, rate,
     sfx_tracks = [t for (kind, _), t in tracks.items() if kind == "audio" and t["items"]]
     assert [t["name"] for t in sfx_tracks] == ["Tessivo SFX"]
     assert [(s, n) for s, _, n, _, _ in sfx_tracks[0]["items"]] == [(first_frame + round(rate), "Tessivo SFX - Pop")]
+    # A volume above 1 counts as 1: the level stays at 0 dB.
+    assert delivery.audio_levels() == [0.0]
     assert tracks[("subtitle", 1)]["enabled"] is False
+
+
+@pytest.mark.parametrize("fault, volumes, levels", [
+    (None, [0.5, 0, 1], [-6.02, -100.0, 0.0]),
+    # A refused level leaves the clip at its own and the delivery succeeds.
+    (("fault", "set", "SetProperties", "false"), [0.5], [None]),
+])
+def test_sound_effect_volumes_reach_the_items(delivery, fault, volumes, levels):
+    delivery.sim("init", "--fps", "25")
+    if fault:
+        delivery.sim(*fault)
+    sfx = [{"dataUrl": wav_data_url(0.2), "start": i, "name": "S%d" % i, "volume": v} for i, v in enumerate(volumes)]
+    code, payload, err = delivery.deliver(delivery.request(25, [block("Un", 0, 1)], sfx=sfx))
+    assert code == 0, err
+    assert (payload["sfxCount"], payload["warning"]) == (len(volumes), None)
+    assert [None if l is None else round(l, 2) for l in delivery.audio_levels()] == levels
 
 
 def test_overlapping_blocks_share_as_few_lanes_as_possible(delivery):
