@@ -176,6 +176,19 @@ def test_a_dropped_block_fails_and_says_what_stands_on_the_timeline(delivery):
     assert [s for s, *_ in tracks[("video", 1)]["items"]] == [90000, 90050]
 
 
+def test_an_error_after_placement_reports_what_stands_on_the_timeline(delivery):
+    delivery.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    # Every GetName() raises: the timeline's name is read only once the blocks are placed.
+    delivery.sim("fault", "set", "GetName", "raise", "--args", "[]")
+    code, payload, _ = delivery.deliver(delivery.request(25, [block("Un", 0, 1), block("Deux", 2, 1)]))
+    assert code == 1
+    assert payload["message"] == "Erreur pendant l'envoi Lottie vers DaVinci Resolve."
+    assert "Traceback" in payload["details"]
+    assert payload["details"].endswith("Placés sur la timeline : piste vidéo 2 : 2 éléments.")
+    _, tracks = delivery.timeline()
+    assert [s for s, *_ in tracks[("video", 2)]["items"]] == [90000, 90050]
+
+
 @pytest.mark.parametrize("setup, refused", [
     ([("set", "profile", "20.2")], "Tessivo_Lottie_001_Un.lottie"),
     ([("fault", "set", "ImportMedia", "value", "--value", "[]", "--times", 1)], "Tessivo_Lottie_001_Un.lottie"),
