@@ -5,6 +5,8 @@
 #include "engine_api/engine_context.h"
 #include "resolve/python_runner.h"
 
+#include <algorithm>
+
 extern const char kLottieImportScript[];
 
 namespace tessivo {

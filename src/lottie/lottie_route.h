@@ -8,6 +8,7 @@
 #include "platform/json.h"
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tessivo {

@@ -62,8 +62,8 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 }
 
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
-    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "fusionLiveBuildBegin",
-                                         "openExternal", "frameReady"};
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveLottie",
+                                         "fusionLiveBuildBegin", "openExternal", "frameReady"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);
