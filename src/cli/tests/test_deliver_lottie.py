@@ -229,7 +229,9 @@ def test_resolve_away_or_hanging(delivery, setup, extra_env, message):
 def test_request_errors_answer_without_touching_resolve(delivery):
     delivery.sim("init", "--fps", "25")
     before = delivery.timeline()
-    for params, message in [
+    # Each case three times: the command must also end cleanly when the answer
+    # comes while the export queue is still finishing its work.
+    for params, message in 3 * [
         (delivery.request(25, [block("Un", 0, 1)], end=0), "La plage Lottie est vide."),
         (delivery.request(25, [block("Un", 20, 1)]), "Aucun bloc Lottie compatible dans la plage exportée."),
         (delivery.request(25, "pas une liste"), "Les blocs Lottie sont introuvables."),
