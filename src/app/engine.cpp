@@ -3,6 +3,7 @@
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
 #include "fusion/fusion_route.h"
+#include "lottie/lottie_route.h"
 #include "platform/log.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
@@ -51,6 +52,7 @@ ExportEngine::ExportEngine(Options options)
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
     renderJob_ = std::make_unique<RenderJob>(*this);
     fusionDelivery_ = std::make_unique<FusionDelivery>(*this);
+    lottieDelivery_ = std::make_unique<LottieDelivery>(*this);
 }
 
 ExportEngine::~ExportEngine() {
@@ -73,6 +75,7 @@ void ExportEngine::registerOperations() {
         {"startRender", [](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }},
         {"importResolveSubtitles", [](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }},
         {"exportResolveHTML", [](ExportEngine& e, Json p) { e.fusionDelivery_->startResolveHTMLExport(p); }},
+        {"exportResolveLottie", [](ExportEngine& e, Json p) { e.lottieDelivery_->startResolveLottieExport(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},

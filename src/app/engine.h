@@ -20,6 +20,7 @@ namespace tessivo {
 class SubtitleImporter;
 class FusionDelivery;
 class RenderJob;
+class LottieDelivery;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -109,6 +110,7 @@ private:
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
     std::unique_ptr<RenderJob> renderJob_;
     std::unique_ptr<FusionDelivery> fusionDelivery_;
+    std::unique_ptr<LottieDelivery> lottieDelivery_;
 };
 
 }  // namespace tessivo

@@ -62,8 +62,9 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 }
 
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
-    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveHTML", "fusionLiveBuildBegin",
-                                         "openExternal", "frameReady"};
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveHTML",
+                                         "exportResolveLottie", "fusionLiveBuildBegin", "openExternal",
+                                         "frameReady"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);

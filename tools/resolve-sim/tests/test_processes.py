@@ -96,6 +96,11 @@ def test_counted_and_argument_filtered_faults(sim):
     assert sim.connect() is None
     sim.cli("fault", "clear")
     assert sim.connect() is not None
+    # A fault after a count of calls: the second matching call only.
+    sim.cli("fault", "set", "GetTrackCount", "value", "--value", "7", "--after", "1", "--times", "1",
+            "--args", '["video"]')
+    assert [t.GetTrackCount("video"), t.GetTrackCount("audio"), t.GetTrackCount("video"),
+            t.GetTrackCount("video")] == [1, 1, 7, 1]
 
 
 def test_command_show_and_dump(sim, tmp_path):
