@@ -36,7 +36,7 @@ struct JobFigures {
 
 JobFigures runJob(const fs::path& folder, const Json& params, const std::string& renderer) {
     ExportEngine::Options options;
-    options.settingsFile = folder / "settings.ini";
+    options.configuration.settingsFile = folder / "settings.ini";
     auto engine = ExportEngine::create(options);
     auto view = std::make_shared<RenderEndView>();
     engine->setup(view);

@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     const fs::path folder = fs::temp_directory_path() / ("tessivo-bench-" + makeUUID());
     fs::create_directories(folder);
     ExportEngine::Options options;
-    options.settingsFile = folder / "settings.ini";
+    options.configuration.settingsFile = folder / "settings.ini";
     auto engine = ExportEngine::create(options);
     auto view = std::make_shared<RenderEndView>();
     engine->setup(view);

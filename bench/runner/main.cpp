@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     SerialQueue resolveQueue("tessivo.resolve.operations");
     SerialQueue exportQueue("kinetype.export.queue");
-    PythonRunner runner(resolveQueue, exportQueue, ResolveInstallation::fromEnvironment());
+    PythonRunner runner(resolveQueue, exportQueue, RunnerSetup::fromConfiguration(Configuration::fromEnvironment()));
     const std::string script = "import json\nprint('__ORVEL_JSON__' + json.dumps({'success': True}))\n";
 
     std::vector<double> millis;

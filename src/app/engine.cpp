@@ -3,6 +3,8 @@
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
 #include "delivery/exact_web_delivery.h"
+#include "fusion/fusion_route.h"
+#include "lottie/lottie_route.h"
 #include "platform/log.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
@@ -40,19 +42,26 @@ ExportEngine::ExportEngine(Options options)
       exportQueue_(std::make_unique<SerialQueue>("kinetype.export.queue")),
       resolveOperationQueue_(std::make_unique<SerialQueue>("tessivo.resolve.operations")),
       fusionTimelineWatchQueue_(std::make_unique<SerialQueue>("tessivo.fusion.timeline.watch")),
-      settings_(options_.settingsFile),
+      settings_(options_.configuration.settingsFile),
       dispatcher_(*exportQueue_, *fusionTimelineWatchQueue_) {
     if (!options_.openURI) options_.openURI = launchDefaultHandler;
     // The floating palette is enabled on first launch; a stored choice stays.
     if (!settings_.hasKey(kPaletteEnabledKey)) settings_.setBool(kPaletteEnabledKey, true);
 
-    runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_, options_.resolve);
+    runner_ = std::make_unique<PythonRunner>(*resolveOperationQueue_, *exportQueue_,
+                                             RunnerSetup::fromConfiguration(options_.configuration));
     subtitleImporter_ = std::make_unique<SubtitleImporter>(*this);
     renderJob_ = std::make_unique<RenderJob>(*this);
+    fusionDelivery_ = std::make_unique<FusionDelivery>(*this);
+    lottieDelivery_ = std::make_unique<LottieDelivery>(*this);
     exactWebDelivery_ = std::make_unique<ExactWebDelivery>(*this, *renderJob_);
 }
 
 ExportEngine::~ExportEngine() {
+    // A script run holds the Resolve operations queue until its child exits:
+    // end the children first, so that stopping the queue cannot wait for a
+    // script's time limit.
+    runner_->shutdown();
     // Stop the serial queues (each finishes the item it is running) before the
     // components their work refers to go away.
     fusionTimelineWatchQueue_.reset();
@@ -67,6 +76,8 @@ void ExportEngine::registerOperations() {
     static constexpr std::pair<std::string_view, Method> kOperations[] = {
         {"startRender", [](ExportEngine& e, Json p) { e.renderJob_->startExport(p); }},
         {"importResolveSubtitles", [](ExportEngine& e, Json p) { e.subtitleImporter_->importResolveSubtitles(p); }},
+        {"exportResolveHTML", [](ExportEngine& e, Json p) { e.fusionDelivery_->startResolveHTMLExport(p); }},
+        {"exportResolveLottie", [](ExportEngine& e, Json p) { e.lottieDelivery_->startResolveLottieExport(p); }},
         {"exportToResolve", [](ExportEngine& e, Json p) { e.exactWebDelivery_->startExportToResolve(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
@@ -87,6 +98,7 @@ void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::m
 void ExportEngine::shutdown() {
     if (auto view = webView_.lock()) view->removeMessageHandler();
     if (renderJob_->isRendering()) renderJob_->cancelExport();
+    runner_->shutdown();
 }
 
 // Main thread.

@@ -7,6 +7,7 @@
 
 #include "bridge/dispatch.h"
 #include "engine_api/engine_context.h"
+#include "platform/configuration.h"
 #include "platform/settings.h"
 #include "resolve/python_runner.h"
 
@@ -17,14 +18,17 @@
 namespace tessivo {
 
 class SubtitleImporter;
+class FusionDelivery;
 class RenderJob;
+class LottieDelivery;
 class ExactWebDelivery;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
     struct Options {
-        std::filesystem::path settingsFile = Settings::defaultPath();
-        ResolveInstallation resolve = ResolveInstallation::fromEnvironment();
+        // Settings file, resources, Resolve installation, time-limit scale;
+        // tests give their own instead of changing the environment.
+        Configuration configuration = Configuration::fromEnvironment();
         // Opens a link with the desktop's handler; replaced in tests.
         std::function<bool(const std::string& uri)> openURI;
     };
@@ -36,7 +40,8 @@ public:
 
     // Main thread. Connects the engine to the main page.
     void setup(std::weak_ptr<MainWebView> webView);
-    // Main thread. Tears down the engine's outside connections; a running render is cancelled.
+    // Main thread. Tears down the engine's outside connections; a running render
+    // is cancelled and running Resolve scripts are ended at once.
     void shutdown();
 
     // Main thread. One editor message.
@@ -74,6 +79,9 @@ public:
 
     // Which message types have an operation (tests, diagnostics).
     const Dispatcher& dispatcher() const { return dispatcher_; }
+
+    const Configuration& configuration() const { return options_.configuration; }
+
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
     ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
@@ -103,6 +111,8 @@ private:
     std::unique_ptr<PythonRunner> runner_;
     std::unique_ptr<SubtitleImporter> subtitleImporter_;
     std::unique_ptr<RenderJob> renderJob_;
+    std::unique_ptr<FusionDelivery> fusionDelivery_;
+    std::unique_ptr<LottieDelivery> lottieDelivery_;
     std::unique_ptr<ExactWebDelivery> exactWebDelivery_;
 };
 

@@ -1,5 +1,6 @@
 // tessivo-cli: the headless commands of Tessivo.
 #include "cli/bridge_command.h"
+#include "cli/deliver_command.h"
 
 #include <cstring>
 #include <iostream>
@@ -19,6 +20,7 @@ namespace {
 const char* kUsage =
     "Usage : tessivo-cli COMMANDE [OPTIONS]\n"
     "  bridge [--save-to FICHIER]      messages de l'éditeur sur l'entrée standard, rappels sur la sortie\n"
+    "  deliver exact|lottie|fusion|smart PARAMS.json   une livraison dans Resolve\n"
 #ifdef TESSIVO_HAS_RENDER
     "  render PARAMS.json -o FICHIER   rendu d'un projet en film\n"
 #endif
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "bridge") return tessivo::runBridgeCommand(args, std::cin, std::cout);
+    if (command == "deliver") return tessivo::runDeliverCommand(args);
 #ifdef TESSIVO_HAS_RENDER
     if (command == "render") return tessivo::runRenderCommand(argc - 1, argv + 1);
 #endif

@@ -1,8 +1,9 @@
 #include "platform/paths.h"
 
+#include "platform/configuration.h"
+
 #include <glib.h>
 
-#include <cstdlib>
 #include <system_error>
 
 #ifndef TESSIVO_SOURCE_RESOURCES
@@ -31,8 +32,9 @@ fs::path executableDirectory() {
     return ec ? fs::current_path() : exe.parent_path();
 }
 
-fs::path resourcesDirectory() {
-    if (const char* env = std::getenv("TESSIVO_RESOURCES"); env && *env) return env;
+fs::path resourcesDirectory() { return Configuration::process().resourcesFolder; }
+
+fs::path defaultResourcesDirectory() {
     std::error_code ec;
     auto installed = executableDirectory().parent_path() / "share" / "tessivo";
     if (fs::is_directory(installed, ec)) return installed;

@@ -15,10 +15,13 @@ std::filesystem::path temporaryDirectory();
 // $XDG_CONFIG_HOME/tessivo: where the settings file lives.
 std::filesystem::path configDirectory();
 
-// The application resources: $TESSIVO_RESOURCES when set; else share/tessivo
-// beside the installed program; else the source tree's resources/ for a
-// program run uninstalled from the build tree.
+// The application resources of this process's configuration
+// (Configuration::process().resourcesFolder).
 std::filesystem::path resourcesDirectory();
+// Where the resources are when the configuration names no folder: share/tessivo
+// beside the installed program, else the source tree's resources/ for a program
+// run uninstalled from the build tree.
+std::filesystem::path defaultResourcesDirectory();
 
 // A named file among the resources (for example "resolve_comfort.py"), or
 // nullopt when it is not there.

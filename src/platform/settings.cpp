@@ -4,7 +4,6 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <string_view>
 
@@ -58,7 +57,6 @@ std::filesystem::path unusedAsideName(const std::filesystem::path& file) {
 }  // namespace
 
 std::filesystem::path Settings::defaultPath() {
-    if (const char* env = std::getenv("TESSIVO_SETTINGS_FILE"); env && *env) return env;
     return configDirectory() / "settings.ini";
 }
 

@@ -19,7 +19,7 @@ namespace tessivo {
 
 class Settings {
 public:
-    // The default file; TESSIVO_SETTINGS_FILE overrides it (tests, demo runs).
+    // The default file (the configuration's TESSIVO_SETTINGS_FILE replaces it).
     static std::filesystem::path defaultPath();
 
     explicit Settings(std::filesystem::path file);

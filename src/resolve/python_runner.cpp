@@ -7,8 +7,8 @@
 
 #include <glib.h>
 
+#include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -72,9 +72,10 @@ Result<Json> evaluateOutput(const ProcessOutput& output) {
 struct RunState {
     std::mutex mutex;
     bool finished = false;
-    std::unique_ptr<Subprocess> process;
+    bool limitHit = false;
+    std::shared_ptr<Subprocess> process;
     std::filesystem::path scriptFile;
-    std::shared_ptr<QueueTimer> killTimer;  // guarded by mutex
+    std::filesystem::path argumentsFile;
 
     // Returns true for the one caller that may deliver.
     bool claim() {
@@ -83,9 +84,50 @@ struct RunState {
         finished = true;
         return true;
     }
+    void removeFiles() const {
+        removeFileQuietly(scriptFile);
+        removeFileQuietly(argumentsFile);
+    }
 };
 
+// Removes a run's temporary files when the run ends, however it ends.
+struct RemoveFilesAtEnd {
+    const RunState& state;
+    ~RemoveFilesAtEnd() { state.removeFiles(); }
+};
+
+// The arguments file the wrapper reads: each argument ended by a NUL byte. An
+// argument ends at its first NUL byte, as it would on a command line.
+std::string packArguments(const std::vector<std::string>& arguments) {
+    std::size_t size = 0;
+    for (const auto& argument : arguments) size += argument.size() + 1;
+    std::string packed;
+    packed.reserve(size);
+    for (const auto& argument : arguments) {
+        packed.append(argument, 0, argument.find('\0'));
+        packed.push_back('\0');
+    }
+    return packed;
+}
+
+Error shutdownError() {
+    return Error{kDomainPlatform, ECANCELED, "Tessivo se ferme : le script DaVinci Resolve a été arrêté."};
+}
+
 }  // namespace
+
+// The children whose process group may still be alive: from their launch to
+// their exit, or, past a time limit, until the group has been killed.
+struct PythonRunner::Children {
+    std::mutex mutex;
+    bool stopping = false;
+    std::vector<std::shared_ptr<Subprocess>> alive;
+
+    void remove(const std::shared_ptr<Subprocess>& process) {
+        std::lock_guard lock(mutex);
+        std::erase(alive, process);
+    }
+};
 
 std::optional<std::string> extractOrvelJSON(std::string_view output) {
     auto marker = output.rfind(kMarker);
@@ -115,21 +157,30 @@ std::optional<std::string> extractOrvelJSON(std::string_view output) {
     return std::nullopt;
 }
 
-PythonRunner::PythonRunner(Queue& resolveOperationQueue, Queue& exportQueue, ResolveInstallation installation)
-    : resolveQueue_(resolveOperationQueue), exportQueue_(exportQueue), installation_(std::move(installation)) {
-    // Tests of time-outs shorten every limit rather than wait minutes.
-    if (const char* scale = std::getenv("TESSIVO_TIME_LIMIT_SCALE"); scale && *scale) {
-        double value = std::strtod(scale, nullptr);
-        if (value > 0) timeLimitScale_ = value;
-    }
+RunnerSetup RunnerSetup::fromConfiguration(const Configuration& configuration) {
+    RunnerSetup setup;
+    setup.installation = ResolveInstallation::locate(configuration.resolveLocation);
+    setup.timeLimitScale = configuration.timeLimitScale > 0 ? configuration.timeLimitScale : 1.0;
+    setup.inheritedPythonPath = configuration.inheritedPythonPath;
+    setup.inheritedScriptLib = configuration.inheritedScriptLib;
+    return setup;
 }
 
+PythonRunner::PythonRunner(Queue& resolveOperationQueue, Queue& exportQueue, RunnerSetup setup)
+    : resolveQueue_(resolveOperationQueue),
+      exportQueue_(exportQueue),
+      setup_(std::move(setup)),
+      children_(std::make_shared<Children>()) {}
+
 std::map<std::string, std::string> PythonRunner::childEnvironment() const {
-    std::string pythonPath = installation_.modulesFolder().string();
-    if (const char* inherited = std::getenv("PYTHONPATH"); inherited) pythonPath += std::string(":") + inherited;
+    const auto& installation = setup_.installation;
+    std::string pythonPath = installation.modulesFolder().string();
+    if (setup_.inheritedPythonPath) pythonPath += ":" + *setup_.inheritedPythonPath;
+    // A library named by the user's own environment wins: Resolve's module
+    // loads the one RESOLVE_SCRIPT_LIB names.
     return {
-        {"RESOLVE_SCRIPT_API", installation_.scriptAPI.string()},
-        {"RESOLVE_SCRIPT_LIB", installation_.scriptLib.string()},
+        {"RESOLVE_SCRIPT_API", installation.scriptAPI.string()},
+        {"RESOLVE_SCRIPT_LIB", setup_.inheritedScriptLib.value_or(installation.scriptLib.string())},
         {"PYTHONPATH", pythonPath},
         {"PYTHONIOENCODING", "utf-8"},
     };
@@ -138,73 +189,112 @@ std::map<std::string, std::string> PythonRunner::childEnvironment() const {
 // Any thread.
 void PythonRunner::runResolvePython(std::string script, std::vector<std::string> arguments, double timeoutSeconds,
                                     Completion completion) {
-    timeoutSeconds *= timeLimitScale_;
+    timeoutSeconds *= setup_.timeLimitScale;
     resolveQueue_.post([this, script = std::move(script), arguments = std::move(arguments), timeoutSeconds,
                         completion = std::move(completion)] { run(script, arguments, timeoutSeconds, completion); });
+}
+
+// Any thread.
+void PythonRunner::shutdown() {
+    std::vector<std::shared_ptr<Subprocess>> alive;
+    {
+        std::lock_guard lock(children_->mutex);
+        children_->stopping = true;
+        alive = children_->alive;
+    }
+    for (const auto& process : alive) process->signalGroup(SIGKILL);
 }
 
 // Runs on the Resolve operations queue and holds it until the child exits.
 void PythonRunner::run(const std::string& script, const std::vector<std::string>& arguments, double timeoutSeconds,
                        const Completion& completion) {
     auto state = std::make_shared<RunState>();
-    state->scriptFile = temporaryDirectory() / ("orvel_resolve_bridge_" + makeUUID() + ".py");
+    const std::string name = "orvel_resolve_bridge_" + makeUUID();
+    state->scriptFile = temporaryDirectory() / (name + ".py");
+    state->argumentsFile = temporaryDirectory() / (name + ".args");
+    RemoveFilesAtEnd removeFiles{*state};
 
+    // Both files are the user's alone: the arguments carry caption texts and paths.
     Error writeError;
-    std::string contents = std::string(kMediaImportScript) + script;
-    if (!writeFileAtomically(state->scriptFile, contents, &writeError)) {
+    if (!writePrivateFile(state->scriptFile, std::string(kMediaImportScript) + script, &writeError) ||
+        !writePrivateFile(state->argumentsFile, packArguments(arguments), &writeError)) {
+        state->removeFiles();
         completion(writeError);
         return;
     }
 
-    std::vector<std::string> argv{installation_.interpreter().string(), "-c", kRunnerWrapperScript,
-                                  state->scriptFile.string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const std::vector<std::string> argv{installation().interpreter().string(), "-c", kRunnerWrapperScript,
+                                        state->scriptFile.string(), state->argumentsFile.string()};
+    std::optional<Error> notLaunched;
+    {
+        // Launched and registered under the lock, so that shutdown() either
+        // finds the child or keeps it from starting.
+        std::lock_guard lock(children_->mutex);
+        if (children_->stopping) {
+            notLaunched = shutdownError();
+        } else if (auto launched = Subprocess::launch(argv, childEnvironment(), {.capture = true,
+                                                                                 .ownProcessGroup = true})) {
+            state->process = std::shared_ptr<Subprocess>(std::move(launched).value());
+            children_->alive.push_back(state->process);
+        } else {
+            notLaunched = launched.error();
+        }
+    }
+    if (notLaunched) {
+        state->removeFiles();
+        if (state->claim()) completion(*notLaunched);
+        return;
+    }
 
     auto running = running_;
     running->fetch_add(1);
-    auto launched = Subprocess::launch(argv, childEnvironment());
-    if (!launched) {
-        running->fetch_sub(1);
-        removeFileQuietly(state->scriptFile);
-        if (state->claim()) completion(launched.error());
-        return;
-    }
-    state->process = std::move(launched).value();
-    Subprocess* process = state->process.get();
-
     std::shared_ptr<QueueTimer> limitTimer;
     if (timeoutSeconds > 0) {
         // Export queue.
         Queue* exportQueue = &exportQueue_;
-        limitTimer = exportQueue_.postAfter(timeoutSeconds, [exportQueue, state, timeoutSeconds, completion] {
+        auto children = children_;
+        limitTimer = exportQueue_.postAfter(timeoutSeconds, [exportQueue, children, state, timeoutSeconds,
+                                                             completion] {
             {
                 std::lock_guard lock(state->mutex);
                 if (state->finished || !state->process->isRunning()) return;
                 state->finished = true;
-                // A child that ignores the polite signal is killed after a grace period.
-                state->killTimer = exportQueue->postAfter(kKillGraceSeconds, [state] {
-                    state->process->sendSignal(SIGKILL);
+                state->limitHit = true;
+                // What ignores the polite signal is killed after a grace period,
+                // the child and whatever it started alike.
+                exportQueue->postAfter(kKillGraceSeconds, [children, process = state->process] {
+                    process->signalGroup(SIGKILL);
+                    children->remove(process);
                 });
             }
-            state->process->sendSignal(SIGTERM);
-            removeFileQuietly(state->scriptFile);
+            state->process->signalGroup(SIGTERM);
+            state->removeFiles();
             auto whole = static_cast<long long>(timeoutSeconds);
             completion(bridgeError(408, "DaVinci n'a pas répondu après " + std::to_string(whole) +
                                             "s. Vérifie la timeline active et l'autorisation de scripting externe."));
         });
     }
 
-    ProcessOutput output = process->communicate();
+    // Returns at the child's exit: a helper the script left holding its output
+    // does not keep the queue.
+    ProcessOutput output = state->process->communicate();
 
-    // The child is gone: its timers have nothing left to do.
     if (limitTimer) limitTimer->cancel();
+    bool limitHit = false;
     {
         std::lock_guard lock(state->mutex);
-        if (state->killTimer) state->killTimer->cancel();
+        limitHit = state->limitHit;
+    }
+    // Past a time limit the kill timer still ends the rest of the group.
+    if (!limitHit) children_->remove(state->process);
+    bool endedByShutdown = false;
+    {
+        std::lock_guard lock(children_->mutex);
+        endedByShutdown = children_->stopping && output.signaled;
     }
 
-    removeFileQuietly(state->scriptFile);
-    Result<Json> outcome = evaluateOutput(output);
+    state->removeFiles();
+    Result<Json> outcome = endedByShutdown ? Result<Json>(shutdownError()) : evaluateOutput(output);
     running->fetch_sub(1);
     if (state->claim()) completion(std::move(outcome));
 }

@@ -31,7 +31,7 @@ protected:
 
     std::shared_ptr<ExportEngine> makeEngine() {
         ExportEngine::Options options;
-        options.settingsFile = settingsFile;
+        options.configuration.settingsFile = settingsFile;
         options.openURI = [this](const std::string& uri) { opened.push_back(uri); return true; };
         return ExportEngine::create(options);
     }
@@ -62,8 +62,9 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 }
 
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
-    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "fusionLiveBuildBegin",
-                                         "openExternal", "frameReady"};
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportToResolve", "exportResolveHTML",
+                                         "exportResolveLottie", "fusionLiveBuildBegin", "openExternal",
+                                         "frameReady"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);

@@ -10,6 +10,7 @@ ROOT = os.environ.get("TESSIVO_SOURCE_DIR") or os.path.abspath(os.path.join(os.p
 CLI = os.environ.get("TESSIVO_CLI") or os.path.join(ROOT, "build", "tessivo-cli")
 SIM = os.path.join(ROOT, "tools", "resolve-sim", "resolve-sim")
 SCRIPTING = os.path.join(ROOT, "tools", "resolve-sim", "Scripting")
+LIBRARY = os.path.join(ROOT, "tools", "resolve-sim", "libs", "Fusion", "fusionscript.so")
 DEMO_SRT = os.path.join(ROOT, "tools", "resolve-sim", "samples", "demo.srt")
 
 SRT = """1
@@ -35,6 +36,7 @@ class Bridge:
             "TESSIVO_SETTINGS_FILE": str(tmp_path / "settings.ini"),
         })
         self.env.pop("PYTHONPATH", None)
+        self.env.pop("RESOLVE_SCRIPT_LIB", None)
 
     def sim(self, *args):
         subprocess.run(["/usr/bin/python3", SIM, "--state", self.state] + [str(a) for a in args],
@@ -184,3 +186,75 @@ def test_deeply_nested_messages_are_refused_and_the_bridge_goes_on(bridge, depth
     assert err.count("JSON refusé : plus de 256 niveaux imbriqués") == 3, err
     # Only the last, ordinary message is answered.
     assert imported(out)["count"] == 2
+
+
+# The simulated Resolve's garbage text holds a NUL byte among other noise.
+GARBAGE = "\x1b[31m##### fusionscript: lost connection {\"__ORVEL_JSON__\" ~~~ \x00\x07 #####"
+
+
+@pytest.mark.parametrize("faults, function, payload", [
+    # Noise before the answer does not hide it.
+    ([["GetTrackCount", "garbage"]], "window.onResolveSubtitlesImported", None),
+    # Noise and then no answer: the editor is shown what was printed.
+    ([["scriptapp", "garbage"], ["GetProjectManager", "exit", "--code", "3"]], "window.onResolveBridgeError",
+     {"message": GARBAGE + "\n"}),
+    # Output that is not UTF-8 counts as no output at all.
+    ([["GetTrackCount", "badutf8"]], "window.onResolveBridgeError",
+     {"message": "DaVinci Resolve n'a pas renvoye de reponse."}),
+    ([["scriptapp", "badutf8"], ["GetProjectManager", "exit", "--code", "4"]], "window.onResolveBridgeError",
+     {"message": "DaVinci Resolve n'a pas renvoye de reponse."}),
+])
+def test_unreadable_output_of_resolve(bridge, faults, function, payload):
+    bridge.sim("init", "--fps", "24")
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    for fault in faults:
+        bridge.sim("fault", "set", *fault)
+    out, _ = bridge.run([{"type": "importResolveSubtitles"}])
+    assert [c["function"] for c in out] == [function]
+    if payload is None:
+        assert out[0]["payload"]["success"] is True and out[0]["payload"]["count"] == 2
+    else:
+        assert out[0]["payload"] == payload
+
+
+def _installation(tmp_path, with_library=True):
+    """An installation laid out as Resolve's ISO installer lays out /home/resolve,
+    its scripting folder being the simulator's."""
+    root = tmp_path / "home-resolve"
+    (root / "Developer").mkdir(parents=True)
+    (root / "Developer" / "Scripting").symlink_to(SCRIPTING)
+    if with_library:
+        (root / "libs" / "Fusion").mkdir(parents=True)
+        (root / "libs" / "Fusion" / "fusionscript.so").write_bytes(open(LIBRARY, "rb").read())
+    return root
+
+
+@pytest.mark.parametrize("named, with_library, inherited_library, reached", [
+    ("root", True, None, True),
+    ("scripting folder", True, None, True),
+    ("root", False, None, False),                      # the module finds no library
+    ("root", False, LIBRARY, True),                    # the user's RESOLVE_SCRIPT_LIB is kept
+    ("root", True, "/nonexistent/fusionscript.so", False),
+])
+def test_resolve_installed_under_another_root(bridge, tmp_path, named, with_library, inherited_library, reached):
+    bridge.sim("init", "--fps", "24")
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    root = _installation(tmp_path, with_library)
+    env = {"TESSIVO_RESOLVE_SCRIPT_API": str(root if named == "root" else root / "Developer" / "Scripting")}
+    if inherited_library:
+        env["RESOLVE_SCRIPT_LIB"] = inherited_library
+    payload = imported(bridge.run([{"type": "importResolveSubtitles"}], env)[0])
+    if reached:
+        assert payload["success"] is True and payload["count"] == 2
+    else:
+        assert payload["success"] is False and payload["message"].startswith("Pont DaVinci indisponible.")
+
+
+def test_resolve_20_2_import_keeps_the_timings_and_warns(bridge):
+    bridge.sim("init", "--fps", "24", "--profile", "20.2")
+    bridge.sim("load-srt", bridge.srt(SRT), "--track", 1)
+    payload = imported(bridge.run([{"type": "importResolveSubtitles"}])[0])
+    assert payload["success"] is True
+    assert [(s["text"], s["start"], s["duration"]) for s in payload["subtitles"]] == [
+        ("Subtitle", 0.0, 2.0), ("Subtitle", 3.0, 1.0)]
+    assert "20.2.1" in payload["warning"]

@@ -34,7 +34,7 @@ protected:
         folder = fs::temp_directory_path() / ("tessivo-engine-render-" + makeUUID());
         fs::create_directories(folder);
         ExportEngine::Options options;
-        options.settingsFile = folder / "settings.ini";
+        options.configuration.settingsFile = folder / "settings.ini";
         engine = ExportEngine::create(options);
         view = std::make_shared<SignalView>();
         engine->setup(view);

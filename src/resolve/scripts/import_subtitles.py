@@ -16,6 +16,13 @@ if RESOLVE_MODULES not in sys.path:
 MARKER = "__ORVEL_JSON__"
 TEXT_KEYS = ("Text", "StyledText", "Subtitle", "Caption", "Title", "Name", "Clip Name")
 TEXT_WORDS = ("text", "subtitle", "caption", "title")
+# Resolve 20.2 names every subtitle item "Subtitle" instead of giving its text
+# (fixed in 20.2.1): the timings are right, the texts are not.
+NAMELESS_SUBTITLES_VERSION = (20, 2, 0)
+NAMELESS_SUBTITLES_WARNING = (
+    "DaVinci Resolve 20.2 renvoie « Subtitle » à la place du texte de chaque sous-titre : "
+    "les minutages sont importés, mais les textes sont à ressaisir. "
+    "Mets DaVinci Resolve à jour (la version 20.2.1 corrige ce défaut), puis relance l’import.")
 
 
 def emit(payload):
@@ -94,6 +101,22 @@ def get_subtitle_text(item):
         if text:
             return text
     return ""
+
+
+def resolve_version(resolve):
+    """(major, minor, patch) of the connected Resolve, or None when it does not say."""
+    try:
+        version = resolve.GetVersion()
+    except Exception:
+        return None
+    if not isinstance(version, (list, tuple)) or len(version) < 3:
+        return None
+    numbers = []
+    for part in version[:3]:
+        if isinstance(part, bool) or not isinstance(part, (int, float)):
+            return None
+        numbers.append(int(part))
+    return tuple(numbers)
 
 
 def as_track_number(value, count):
@@ -209,7 +232,7 @@ def main():
     if not subtitles:
         fail("Des pistes de sous-titres existent, mais aucun texte lisible n'a été trouvé via l'API Resolve.")
 
-    emit({
+    result = {
         "success": True,
         "timelineName": str(timeline.GetName() or ""),
         "timelineId": timeline_id,
@@ -217,7 +240,10 @@ def main():
         "subtitleTracks": tracks,
         "count": len(subtitles),
         "subtitles": subtitles,
-    })
+    }
+    if resolve_version(resolve) == NAMELESS_SUBTITLES_VERSION:
+        result["warning"] = NAMELESS_SUBTITLES_WARNING
+    emit(result)
 
 
 try:

@@ -1,4 +1,5 @@
 #include "resolve/python_runner.h"
+#include "resolve/tests/runner_fixture.h"
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -13,28 +14,11 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace tessivo {
 namespace {
-
-// Each test process gets a temporary folder of its own, so that counting the
-// script files left behind is not disturbed by other tests running alongside.
-// Set before anything asks GLib for the temporary folder.
-struct PrivateTemporaryFolder {
-    std::string path;
-    PrivateTemporaryFolder() {
-        char pattern[] = "/tmp/tessivo-runner-test-XXXXXX";
-        if (mkdtemp(pattern)) {
-            path = pattern;
-            setenv("TMPDIR", pattern, 1);
-        }
-    }
-    ~PrivateTemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-} privateTemporaryFolder;
 
 TEST(ExtractOrvelJSON, Cases) {
     struct Case { const char* output; const char* expected; };  // nullptr: not found
@@ -61,63 +45,6 @@ TEST(ExtractOrvelJSON, Cases) {
         }
     }
 }
-
-// Runs scripts through a real runner with the system's python3, and counts the
-// temporary script files left behind.
-class RunnerTest : public ::testing::Test {
-protected:
-    SerialQueue resolveQueue{"tessivo.resolve.operations"};
-    SerialQueue exportQueue{"kinetype.export.queue"};
-
-    ResolveInstallation installation() {
-        ResolveInstallation i;
-        i.resolvePython = "/nonexistent/ResolvePython";
-        i.scriptAPI = "/opt/tessivo-test/Scripting";
-        return i;
-    }
-
-    struct Outcome {
-        std::mutex mutex;
-        std::condition_variable cv;
-        std::vector<Result<Json>> results;
-    };
-
-    Result<Json> run(const std::string& script, double limit = 30, std::vector<std::string> args = {},
-                     std::shared_ptr<Outcome>* keep = nullptr) {
-        PythonRunner runner(resolveQueue, exportQueue, installation());
-        auto outcome = std::make_shared<Outcome>();
-        runner.runResolvePython(script, std::move(args), limit, [outcome](Result<Json> r) {
-            std::lock_guard lock(outcome->mutex);
-            outcome->results.push_back(std::move(r));
-            outcome->cv.notify_all();
-        });
-        std::unique_lock lock(outcome->mutex);
-        outcome->cv.wait_for(lock, std::chrono::seconds(60), [&] { return !outcome->results.empty(); });
-        if (keep) *keep = outcome;
-        lock.unlock();
-        // A run past its limit delivers before its child is gone: let the
-        // queue finish with it before the runner goes away.
-        for (int i = 0; i < 3000 && resolveQueue.pendingCount() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        lock.lock();
-        EXPECT_EQ(outcome->results.size(), 1u);
-        if (outcome->results.empty()) return Error{"test", -1, "no outcome"};
-        return outcome->results.front();
-    }
-
-    static int leftoverScripts() {
-        int count = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(temporaryDirectory()))
-            if (entry.path().filename().string().rfind("orvel_resolve_bridge_", 0) == 0) ++count;
-        return count;
-    }
-
-    void SetUp() override { before_ = leftoverScripts(); }
-    void TearDown() override { EXPECT_EQ(leftoverScripts(), before_) << "a temporary script file was left behind"; }
-
-private:
-    int before_ = 0;
-};
 
 TEST_F(RunnerTest, ResultsAndBridgeErrors) {
     struct Case {
@@ -195,8 +122,29 @@ TEST_F(RunnerTest, AnAnswerNestedTooDeepIsABridgeError) {
 }
 
 TEST_F(RunnerTest, ArgumentsEnvironmentAndMediaImportFunction) {
-    setenv("PYTHONPATH", "/x", 1);
-    auto result = run(R"(
+    // The configuration decides what the child gets, not the test process's
+    // own environment.
+    setenv("PYTHONPATH", "/from/the/process", 1);
+    setenv("RESOLVE_SCRIPT_LIB", "/from/the/process/fusionscript.so", 1);
+    struct Case {
+        const char* name;
+        std::optional<std::string> pythonPath, scriptLib;
+        const char* expectedPythonPath;
+        const char* expectedLib;
+    };
+    const Case cases[] = {
+        {"installation alone", std::nullopt, std::nullopt, "/opt/tessivo-test/Developer/Scripting/Modules",
+         "/opt/tessivo-test/libs/Fusion/fusionscript.so"},
+        {"inherited PYTHONPATH after the modules", "/x", std::nullopt,
+         "/opt/tessivo-test/Developer/Scripting/Modules:/x", "/opt/tessivo-test/libs/Fusion/fusionscript.so"},
+        {"inherited library kept", std::nullopt, "/home/me/fusionscript.so",
+         "/opt/tessivo-test/Developer/Scripting/Modules", "/home/me/fusionscript.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        runnerSetup.inheritedPythonPath = c.pythonPath;
+        runnerSetup.inheritedScriptLib = c.scriptLib;
+        auto result = run(R"(
 import json, os, sys
 print('__ORVEL_JSON__' + json.dumps({
     "argv": sys.argv[1:], "self": sys.argv[0].split('/')[-1][:21],
@@ -204,16 +152,18 @@ print('__ORVEL_JSON__' + json.dumps({
     "lib": os.environ.get("RESOLVE_SCRIPT_LIB"), "io": os.environ.get("PYTHONIOENCODING"),
     "media": callable(globals().get("orvel_import_project_media"))}))
 )", 30, {"{\"a\": 1}", "second"});
+        ASSERT_TRUE(result.ok()) << result.error().message;
+        const auto& v = result.value();
+        EXPECT_EQ(v["argv"], Json::parse(R"(["{\"a\": 1}", "second"])"));
+        EXPECT_EQ(v["self"], "orvel_resolve_bridge_");
+        EXPECT_EQ(v["pythonpath"], c.expectedPythonPath);
+        EXPECT_EQ(v["api"], "/opt/tessivo-test/Developer/Scripting");
+        EXPECT_EQ(v["lib"], c.expectedLib);
+        EXPECT_EQ(v["io"], "utf-8");
+        EXPECT_EQ(v["media"], true);
+    }
     unsetenv("PYTHONPATH");
-    ASSERT_TRUE(result.ok()) << result.error().message;
-    const auto& v = result.value();
-    EXPECT_EQ(v["argv"], Json::parse(R"(["{\"a\": 1}", "second"])"));
-    EXPECT_EQ(v["self"], "orvel_resolve_bridge_");
-    EXPECT_EQ(v["pythonpath"], "/opt/tessivo-test/Scripting/Modules:/x");
-    EXPECT_EQ(v["api"], "/opt/tessivo-test/Scripting");
-    EXPECT_EQ(v["lib"], "/opt/resolve/libs/Fusion/fusionscript.so");
-    EXPECT_EQ(v["io"], "utf-8");
-    EXPECT_EQ(v["media"], true);
+    unsetenv("RESOLVE_SCRIPT_LIB");
 }
 
 TEST_F(RunnerTest, MediaImportUsesTheExportsBinAndRestoresTheCurrentFolder) {
@@ -286,7 +236,7 @@ TEST_F(RunnerTest, ChildIgnoringTerminationIsKilled) {
 }
 
 TEST_F(RunnerTest, RunsAreSerialisedInRequestOrder) {
-    PythonRunner runner(resolveQueue, exportQueue, installation());
+    PythonRunner runner(resolveQueue, exportQueue, setup());
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<double> starts, ends;
@@ -313,12 +263,9 @@ print('__ORVEL_JSON__' + json.dumps({"i": int(sys.argv[1]), "start": start, "end
 }
 
 TEST_F(RunnerTest, LaunchFailureIsPassedOn) {
-    PythonRunner runner(resolveQueue, exportQueue, [] {
-        ResolveInstallation i;
-        i.resolvePython = "/nonexistent/ResolvePython";
-        i.systemPython = "/nonexistent/python3";
-        return i;
-    }());
+    RunnerSetup broken = setup();
+    broken.installation.systemPython = "/nonexistent/python3";
+    PythonRunner runner(resolveQueue, exportQueue, broken);
     std::promise<Result<Json>> promise;
     runner.runResolvePython("print(1)", {}, 5, [&](Result<Json> r) { promise.set_value(std::move(r)); });
     auto result = promise.get_future().get();

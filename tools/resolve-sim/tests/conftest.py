@@ -8,6 +8,8 @@ SIM_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SCRIPTING = os.path.join(SIM_ROOT, "Scripting")
 MODULES = os.path.join(SCRIPTING, "Modules")
 COMMAND = os.path.join(SIM_ROOT, "resolve-sim")
+# The stand-in for Resolve's native library, which the module refuses to go without.
+LIBRARY = os.path.join(SIM_ROOT, "libs", "Fusion", "fusionscript.so")
 if MODULES not in sys.path:
     sys.path.insert(0, MODULES)
 
@@ -28,6 +30,7 @@ class Sim:
         env = dict(os.environ)
         env["TESSIVO_RESOLVE_SIM_STATE"] = self.path
         env["RESOLVE_SCRIPT_API"] = SCRIPTING
+        env["RESOLVE_SCRIPT_LIB"] = LIBRARY
         env["PYTHONPATH"] = MODULES
         env["PYTHONIOENCODING"] = "utf-8"
         return env
@@ -48,6 +51,7 @@ class Sim:
 def sim(tmp_path, monkeypatch):
     path = str(tmp_path / "state.json")
     monkeypatch.setenv("TESSIVO_RESOLVE_SIM_STATE", path)
+    monkeypatch.setenv("RESOLVE_SCRIPT_LIB", LIBRARY)
     s = Sim(path)
     s.cli("init", "--fps", "24")
     return s

@@ -175,7 +175,9 @@ def test_insert_at_playhead_on_target_track(sim):
     sim.cli("init", "--fps", "25", "--video-tracks", "2")
     t = sim.timeline()
     assert t.SetCurrentTimecode("01:00:10:00")
-    assert t.SetMarkInOut(90250, 90299, "video")
+    # Marks count from the timeline start, as GetMarkInOut reads them back.
+    assert t.SetMarkInOut(250, 299, "video")
+    assert t.GetMarkInOut()["video"] == {"in": 250, "out": 299}
     item = t.InsertFusionCompositionIntoTimeline()
     assert item.GetTrackTypeAndIndex() == ["video", 1]
     assert (item.GetStart(), item.GetDuration()) == (90250, 50)

@@ -25,8 +25,11 @@ def run_insert(sim, tmp_path, render, start, segments, split, files, sfx=()):
     path = tmp_path / "orvel_resolve_bridge_insert.py"
     path.write_text(SCRIPT, encoding="utf-8")
     args = [render, "%.6f" % start, json.dumps(segments), "1" if split else "0", json.dumps(files), json.dumps(list(sfx))]
-    result = subprocess.run(["/usr/bin/python3", "-c", _read("resolve", "scripts", "runner_wrapper.py"), str(path)]
-                            + args, env=sim.env(), capture_output=True, timeout=60)
+    # The arguments travel in a file, each one ended by a NUL byte.
+    arguments = tmp_path / "orvel_resolve_bridge_insert.args"
+    arguments.write_bytes(b"".join(os.fsencode(a) + b"\0" for a in args))
+    result = subprocess.run(["/usr/bin/python3", "-c", _read("resolve", "scripts", "runner_wrapper.py"), str(path),
+                             str(arguments)], env=sim.env(), capture_output=True, timeout=60)
     out = result.stdout.decode("utf-8")
     assert MARKER in out, result.stderr.decode("utf-8", "replace")
     text = out[out.rindex(MARKER) + len(MARKER):]

@@ -1,11 +1,12 @@
 import json
+import os
 import subprocess
 import sys
 import time
 
 import pytest
 
-from conftest import COMMAND
+from conftest import COMMAND, LIBRARY, MODULES
 
 CONNECT = "import DaVinciResolveScript as d; r = d.scriptapp('Resolve'); " \
           "t = r.GetProjectManager().GetCurrentProject().GetCurrentTimeline(); "
@@ -49,6 +50,28 @@ def test_fault_modes(sim, mode, extra, expect_code, expect_out):
         assert b"simulated failure in GetTrackCount" in result.stderr
 
 
+@pytest.mark.parametrize("library, loads", [
+    (LIBRARY, True),
+    (None, False),                                        # unset: Resolve's default path, absent here
+    ("", False),
+    ("/nonexistent/libs/Fusion/fusionscript.so", False),
+    (os.path.join(MODULES, "DaVinciResolveScript.py"), False),  # a file, but not the library
+    (os.path.dirname(LIBRARY), False),                   # a folder
+])
+def test_module_needs_the_library_named_by_resolve_script_lib(sim, library, loads):
+    env = sim.env()
+    env.pop("RESOLVE_SCRIPT_LIB")
+    if library is not None:
+        env["RESOLVE_SCRIPT_LIB"] = library
+    result = subprocess.run(["/usr/bin/python3", "-c", CONNECT + "print(t.GetName())"], env=env,
+                            capture_output=True, timeout=20)
+    if loads:
+        assert result.returncode == 0 and result.stdout.strip() == b"Timeline 1", result.stderr
+    else:
+        assert result.returncode == 1
+        assert result.stderr.strip().endswith(b"ImportError: Could not locate module dependencies")
+
+
 def test_hang_does_not_hold_the_state_lock(sim):
     sim.cli("fault", "set", "GetTrackCount", "hang", "--seconds", "30")
     hung = subprocess.Popen(["/usr/bin/python3", "-c", CONNECT + "t.GetTrackCount('video')"], env=sim.env())
@@ -73,6 +96,11 @@ def test_counted_and_argument_filtered_faults(sim):
     assert sim.connect() is None
     sim.cli("fault", "clear")
     assert sim.connect() is not None
+    # A fault after a count of calls: the second matching call only.
+    sim.cli("fault", "set", "GetTrackCount", "value", "--value", "7", "--after", "1", "--times", "1",
+            "--args", '["video"]')
+    assert [t.GetTrackCount("video"), t.GetTrackCount("audio"), t.GetTrackCount("video"),
+            t.GetTrackCount("video")] == [1, 1, 7, 1]
 
 
 def test_command_show_and_dump(sim, tmp_path):

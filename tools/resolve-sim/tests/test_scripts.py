@@ -21,7 +21,10 @@ def _read(name):
 def run_script(sim, tmp_path, name, *args):
     path = tmp_path / ("orvel_resolve_bridge_%s.py" % name)
     path.write_text(_read("media_import.py") + "\n" + _read(name), encoding="utf-8")
-    result = subprocess.run(["/usr/bin/python3", "-c", _read("runner_wrapper.py"), str(path)] + list(args),
+    # The arguments travel in a file, each one ended by a NUL byte.
+    arguments = tmp_path / ("orvel_resolve_bridge_%s.args" % name)
+    arguments.write_bytes(b"".join(os.fsencode(a) + b"\0" for a in args))
+    result = subprocess.run(["/usr/bin/python3", "-c", _read("runner_wrapper.py"), str(path), str(arguments)],
                             env=sim.env(), capture_output=True, timeout=60)
     out = result.stdout.decode("utf-8")
     assert MARKER in out, result.stderr.decode("utf-8", "replace")
@@ -135,10 +138,22 @@ def test_drop_frame_timeline(sim, tmp_path):
     assert entry["startFrame"] == 107892 + 300 and entry["start"] == pytest.approx(300 / 29.97)
 
 
-def test_profile_20_2_reads_the_literal_subtitle_name(sim, tmp_path):
-    sim.cli("set", "profile", "20.2")
-    sim.cli("load-srt", srt(tmp_path, "a.srt", [(1, 2, "Bonjour")]), "--track", 1)
-    assert [s["text"] for s in import_subs(sim, tmp_path)["subtitles"]] == ["Subtitle"]
+@pytest.mark.parametrize("profile, texts, warned", [
+    ("20.2", ["Subtitle", "Subtitle"], True),   # the 20.2 regression: every item is named "Subtitle"
+    ("21.1", ["Bonjour", "Au revoir"], False),
+    ("19.0.2", ["Bonjour", "Au revoir"], False),
+])
+def test_profile_20_2_keeps_the_timings_and_warns(sim, tmp_path, profile, texts, warned):
+    sim.cli("set", "profile", profile)
+    sim.cli("load-srt", srt(tmp_path, "a.srt", [(1, 2, "Bonjour"), (3, 4.5, "Au revoir")]), "--track", 1)
+    result = import_subs(sim, tmp_path)
+    assert result["success"] is True
+    assert [s["text"] for s in result["subtitles"]] == texts
+    assert [(s["start"], s["duration"]) for s in result["subtitles"]] == [(1.0, 1.0), (3.0, 1.5)]
+    assert ("warning" in result) == warned
+    if warned:
+        assert list(result)[-1] == "warning"
+        assert "20.2.1" in result["warning"] and "Mets DaVinci Resolve à jour" in result["warning"]
 
 
 @pytest.mark.parametrize("commands, request_, message", [

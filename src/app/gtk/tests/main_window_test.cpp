@@ -67,7 +67,7 @@ protected:
         std::ofstream(dir_.path() / "web" / "index.html") << kTestPage;
 
         ExportEngine::Options options;
-        options.settingsFile = dir_.path() / "settings.ini";
+        options.configuration.settingsFile = dir_.path() / "settings.ini";
         options.openURI = [this](const std::string& uri) {
             opened_.push_back(uri);
             return true;

@@ -12,7 +12,7 @@ import math
 import os
 import re
 
-from . import faults, fusion, media, model, setting, store, timecode
+from . import edit_target, faults, fusion, media, model, setting, store, timecode
 
 _FAIL_FACTORIES = {list: list, dict: dict}
 
@@ -1151,6 +1151,8 @@ class Timeline(_Proxy):
             if sub_type not in allowed:
                 return False
         model.add_track(timeline, track_type, sub_type if track_type == "audio" else None, index)
+        if track_type == "video":
+            edit_target.video_track_added(st, timeline, index)
         return True
 
     @api(fail=False)
@@ -1160,6 +1162,8 @@ class Timeline(_Proxy):
         if track is None:
             return False
         timeline["tracks"][track_type].remove(track)
+        if track_type == "video":
+            edit_target.video_track_deleted(timeline, int(index))
         return True
 
     @api(fail="")
@@ -1259,18 +1263,11 @@ class Timeline(_Proxy):
             return None  # inferred: titles are inserted from the Edit or Cut page
         # Inserts go to the Edit page's target track (V1 unless changed), never
         # redirected when that track is locked.
-        track = model.track_of(timeline, "video", timeline.get("targetVideoTrack", 1))
+        track = edit_target.target_track(timeline)
         if track is None or track["locked"]:
             return None
         rate, _ = model.timeline_rate(st, timeline)
-        marks = timeline.get("marks", {}).get("video") or {}
-        if "in" in marks and "out" in marks and marks["out"] >= marks["in"]:
-            # inferred: marked in and out points (inclusive) give the duration.
-            duration = int(round(marks["out"] - marks["in"])) + 1
-        else:
-            duration = int(round(model.DEFAULT_TITLE_SECONDS * rate))
-        start = timeline["playhead"]
-        end = start + duration
+        start, end = edit_target.insert_span(st, timeline, int(round(model.DEFAULT_TITLE_SECONDS * rate)))
         if not model.span_free(track, start, end):
             return None  # inferred: an occupied span on the target track refuses the insert
         comps = [{"id": model.new_id(), "name": "Composition 1", "setting": comp_text}] if comp_text else []

@@ -233,6 +233,8 @@ def cmd_fault(args):
                 fault["code"] = args.code
             if args.times is not None:
                 fault["times"] = args.times
+            if args.after is not None:
+                fault["after"] = args.after
             if args.value is not None:
                 fault["value"] = json.loads(args.value)
             if args.args is not None:
@@ -251,6 +253,7 @@ _SETTERS = {
     "end-frame-inclusive": ("endFrameInclusive", _bool),
     "overlap-phantom": ("overlapReturnsPhantom", _bool),
     "import-comp-replaces": ("importFusionCompReplaces", _bool),
+    "target-follows-new-track": ("targetFollowsNewTrack", _bool),
 }
 
 
@@ -426,6 +429,7 @@ def build_parser():
     p.add_argument("--seconds", type=float)
     p.add_argument("--code", type=int)
     p.add_argument("--times", type=int, help="apply to this many calls, then clear")
+    p.add_argument("--after", type=int, help="let this many calls through first")
     p.add_argument("--value", help="JSON value returned in mode 'value'")
     p.add_argument("--args", help="JSON list: only calls with exactly these arguments")
     p.add_argument("--text", help="text printed in mode 'garbage'")

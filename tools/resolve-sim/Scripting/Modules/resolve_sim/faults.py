@@ -13,13 +13,19 @@ BAD_UTF8 = b"\xff\xfe\xc3\x28 \xa0\xa1 \xe2\x28\xa1\n"
 
 
 def take(state, name, args):
-    """The fault to apply to this call of `name`, or None. A fault with a
-    remaining count is used up one call at a time and removed at zero."""
+    """The fault to apply to this call of `name`, or None. A fault waits out
+    its "after" calls first; one with a remaining count is used up one call at
+    a time and removed at zero."""
     fault = state.get("faults", {}).get(name)
     if not fault:
         return None
     wanted = fault.get("args")
     if wanted is not None and list(_plain(a) for a in args) != list(wanted):
+        return None
+    after = fault.get("after")
+    if after:
+        # The first calls go through untouched.
+        fault["after"] = after - 1
         return None
     times = fault.get("times")
     if times is not None:
