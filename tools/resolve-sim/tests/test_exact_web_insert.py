@@ -80,6 +80,9 @@ def test_overlapping_blocks_go_to_lanes_and_every_one_is_placed(sim, tmp_path, m
     assert [t.GetTrackName("audio", i) for i in (2, 3)] == ["Tessivo SFX", "Tessivo SFX 2"]
     assert track_items(sim, "audio", 2) == [("Tessivo SFX - Boum", 90250, 90275)]
     assert track_items(sim, "audio", 3) == [("Tessivo SFX - SFX", 90262, 90287)]
+    # "Volume" is no item property; 21.1 takes the level in dB, clamped to full volume.
+    levels = [t.GetItemListInTrack("audio", i)[0].GetProperties()["AudioVolume"] for i in (2, 3)]
+    assert levels == [0.0, pytest.approx(-6.0206, abs=1e-3)]
 
 
 def test_a_block_resolve_drops_is_named_and_not_counted(sim, tmp_path, media):
