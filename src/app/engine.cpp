@@ -12,6 +12,7 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <thread>
 #include <string_view>
 #include <utility>
 
@@ -31,7 +32,30 @@ bool launchDefaultHandler(const std::string& uri) {
 }  // namespace
 
 std::shared_ptr<ExportEngine> ExportEngine::create(Options options) {
-    std::shared_ptr<ExportEngine> engine(new ExportEngine(std::move(options)));
+    // Queued work holds the engine weakly, but while an item runs it holds a
+    // strong reference; when the window lets go meanwhile, the last reference
+    // drops on a serial queue's thread, and the destructor would wait for that
+    // very thread to stop. The engine is therefore always destroyed on the
+    // thread that made it: from any other thread its deletion is handed to the
+    // main context.
+    std::unique_ptr<ExportEngine> made(new ExportEngine(std::move(options)));
+    const std::thread::id owner = std::this_thread::get_id();
+    std::shared_ptr<ExportEngine> engine(made.release(), [owner](ExportEngine* doomed) {
+        if (std::this_thread::get_id() == owner) {
+            delete doomed;
+            return;
+        }
+        GSource* source = g_idle_source_new();
+        g_source_set_callback(
+            source,
+            [](gpointer data) -> gboolean {
+                delete static_cast<ExportEngine*>(data);
+                return G_SOURCE_REMOVE;
+            },
+            doomed, nullptr);
+        g_source_attach(source, g_main_context_default());
+        g_source_unref(source);
+    });
     engine->registerOperations();
     return engine;
 }

@@ -2,9 +2,12 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/queue.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -148,4 +151,23 @@ TEST_F(EngineTest, QueuedCallbackAfterTheEngineIsGoneDoesNothing) {
 }
 
 }  // namespace
+
+// Queued work that holds the engine while the window lets it go must not make
+// the engine's destructor run on that queue's thread (it would wait for itself).
+TEST_F(EngineTest, TheLastReferenceDroppedOnAQueueDestroysTheEngineOnTheMainThread) {
+    auto engine = makeEngine();
+    std::weak_ptr<ExportEngine> weak = engine;
+    std::atomic<bool> released{false};
+    engine->exportQueue().post([strong = engine, &released]() mutable {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        strong.reset();
+        released = true;
+    });
+    engine.reset();
+    runMainContextUntil([&] { return released.load(); }, 0.01);
+    EXPECT_TRUE(weak.expired());
+    // The deletion waits for the main context; nothing crashed on the queue.
+    for (int i = 0; i < 10; ++i) g_main_context_iteration(nullptr, FALSE);
+}
+
 }  // namespace tessivo
