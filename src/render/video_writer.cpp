@@ -21,8 +21,11 @@ namespace tessivo {
 
 namespace fs = std::filesystem;
 
-// The encoded packet of one appended frame; filled when the encoder hands it back.
+// The encoded packet of one appended frame, filled by the encoding thread when
+// the encoder hands it back, and the buffer generation it was encoded from.
 struct PixelBuffer::EncodedSlot {
+    explicit EncodedSlot(std::uint64_t g) : generation(g) {}
+    const std::uint64_t generation;
     AVPacketPtr packet;
 };
 
@@ -124,6 +127,31 @@ std::shared_ptr<PixelBuffer> PixelBuffer::create(int width, int height) {
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
     // Cairo hands out zeroed memory: the buffer starts transparent.
     return std::shared_ptr<PixelBuffer>(new PixelBuffer(std::move(surface)));
+}
+
+PixelBuffer::PixelBuffer(CairoSurfacePtr surface) : surface_(std::move(surface)) {}
+PixelBuffer::~PixelBuffer() = default;
+
+// Any thread that owns the buffer. A frame still queued for encoding is read
+// by the writer's thread: the new pixels wait until it has been.
+void PixelBuffer::beginWrite() {
+    for (int unread = unread_.load(std::memory_order_acquire); unread != 0;
+         unread = unread_.load(std::memory_order_acquire))
+        unread_.wait(unread, std::memory_order_acquire);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+unsigned char* PixelBuffer::writableData() {
+    beginWrite();
+    cairo_surface_flush(surface_.get());
+    cairo_surface_mark_dirty(surface_.get());
+    return cairo_image_surface_get_data(surface_.get());
+}
+
+cairo_surface_t* PixelBuffer::writableSurface() {
+    beginWrite();
+    cairo_surface_mark_dirty(surface_.get());
+    return surface_.get();
 }
 
 namespace {
@@ -258,21 +286,27 @@ std::shared_ptr<PixelBuffer> VideoWriter::blankPixelBuffer() {
     auto buffer = makePixelBuffer();
     if (!buffer) return nullptr;
     if (!choice_.transparent) {
-        auto cr = CairoPtr::adopt(cairo_create(buffer->surface()));
+        cairo_surface_t* surface = buffer->writableSurface();
+        auto cr = CairoPtr::adopt(cairo_create(surface));
         cairo_set_source_rgb(cr.get(), 0, 0, 0);
         cairo_paint(cr.get());
-        cairo_surface_flush(buffer->surface());
+        cr.reset();
+        cairo_surface_flush(surface);
     }
     blank_ = buffer;
     return blank_;
 }
 
-std::shared_ptr<PixelBuffer> VideoWriter::drawImage(cairo_surface_t* image) const {
-    auto buffer = makePixelBuffer();
-    if (!buffer) return nullptr;
-    auto cr = CairoPtr::adopt(cairo_create(buffer->surface()));
+void VideoWriter::drawImage(cairo_surface_t* image, PixelBuffer& into) const {
+    cairo_surface_t* surface = into.writableSurface();
+    auto cr = CairoPtr::adopt(cairo_create(surface));
     if (cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS) {
-        if (!choice_.transparent) {
+        // The background first: the buffer may hold an earlier frame.
+        if (choice_.transparent) {
+            cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+            cairo_paint(cr.get());
+            cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+        } else {
             cairo_set_source_rgb(cr.get(), 0, 0, 0);
             cairo_paint(cr.get());
         }
@@ -285,8 +319,7 @@ std::shared_ptr<PixelBuffer> VideoWriter::drawImage(cairo_surface_t* image) cons
         }
     }
     cr.reset();
-    cairo_surface_flush(buffer->surface());
-    return buffer;
+    cairo_surface_flush(surface);
 }
 
 AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
@@ -308,7 +341,6 @@ AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
         *error = Error{kDomainPlatform, status, avErrorText(status)};
         return nullptr;
     }
-    cairo_surface_flush(buffer.surface());
     if (choice_.transparent) {
         premultipliedToYUVA444P10(buffer.data(), buffer.stride(), frame.get(), settings_.width, settings_.height);
         return frame;
@@ -327,33 +359,110 @@ std::optional<Error> VideoWriter::appendPixelBuffer(const std::shared_ptr<PixelB
     if (frameIndex <= lastFrameIndex_) return Error{kDomainWriter, 3, "Image hors d'ordre."};
     const std::int64_t pts = presentationTime(frameIndex);
     const std::int64_t duration = std::max<std::int64_t>(1, presentationTime(frameIndex + 1) - pts);
-    lastFrameIndex_ = frameIndex;
 
-    if (intraOnly_ && buffer->encoded_) {
+    QueuedFrame frame;
+    frame.write = PendingWrite{nullptr, pts, duration};
+    const std::uint64_t generation = buffer->generation();
+    if (intraOnly_ && buffer->encoded_ && buffer->encoded_->generation == generation) {
         // Every frame stands alone: the same pixels give the same packet.
-        pending_.push_back(PendingWrite{buffer->encoded_, pts, duration});
-        ++packetsReused_;
-        ++framesAppended_;
-        return writeReadyPackets();
+        frame.write.slot = buffer->encoded_;
+    } else {
+        frame.buffer = buffer;
+        frame.write.slot = std::make_shared<PixelBuffer::EncodedSlot>(generation);
+        if (intraOnly_) buffer->encoded_ = frame.write.slot;
+        else buffer->encoded_.reset();
     }
 
-    Error error;
-    AVFramePtr frame = convert(*buffer, &error);
-    if (!frame) return error;
-    frame->pts = pts;
-    frame->pkt_duration = duration;
-
-    auto slot = std::make_shared<PixelBuffer::EncodedSlot>();
-    const int status = avcodec_send_frame(encoder_.get(), frame.get());
-    if (status < 0) return Error{kDomainWriter, status, "Encodage: " + avErrorText(status)};
-    awaiting_.push_back(slot);
-    pending_.push_back(PendingWrite{slot, pts, duration});
-    if (intraOnly_) buffer->encoded_ = slot;
-    ++framesEncoded_;
+    std::unique_lock lock(queueMutex_);
+    if (failure_) return failure_;
+    if (frame.buffer) {
+        queueChanged_.wait(lock, [this] { return queuedBuffers_ < kQueuedFrames || failure_; });
+        if (failure_) return failure_;
+        ++queuedBuffers_;
+        buffer->unread_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    if (!encodingThread_.joinable()) startEncodingThread();
+    queue_.push_back(std::move(frame));
+    lock.unlock();
+    queueChanged_.notify_all();
+    lastFrameIndex_ = frameIndex;
     ++framesAppended_;
-    if (framesEncoded_ % kTrimEveryFrames == 0) malloc_trim(0);
+    return std::nullopt;
+}
+
+// Appending thread, with queueMutex_ held.
+void VideoWriter::startEncodingThread() {
+    stopping_ = false;
+    encodingThread_ = std::thread([this] { runEncodingThread(); });
+}
+
+// The writer's encoding thread: takes the queued frames in order until it is
+// stopped and the queue is empty (or, once an error happened, until stopped).
+void VideoWriter::runEncodingThread() {
+    std::unique_lock lock(queueMutex_);
+    while (true) {
+        queueChanged_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+        if (queue_.empty()) return;
+        QueuedFrame frame = std::move(queue_.front());
+        queue_.pop_front();
+        const bool failedBefore = failure_.has_value();
+        const bool carriesBuffer = frame.buffer != nullptr;
+        lock.unlock();
+        std::optional<Error> failed;
+        if (!failedBefore) failed = encodeQueuedFrame(frame);
+        releaseBuffer(frame);
+        lock.lock();
+        if (carriesBuffer) --queuedBuffers_;
+        if (failed && !failure_) failure_ = std::move(failed);
+        queueChanged_.notify_all();
+    }
+}
+
+// The writer has read the frame's pixels: the buffer may be written again.
+void VideoWriter::releaseBuffer(QueuedFrame& frame) {
+    if (!frame.buffer) return;
+    if (frame.buffer->unread_.fetch_sub(1, std::memory_order_acq_rel) == 1) frame.buffer->unread_.notify_all();
+    frame.buffer.reset();
+}
+
+// Encoding thread: converts and encodes one frame (or queues a repeat of a
+// kept packet) and writes every packet that is due.
+std::optional<Error> VideoWriter::encodeQueuedFrame(QueuedFrame& queued) {
+    if (!queued.buffer) {
+        pending_.push_back(queued.write);
+        ++packetsReused_;
+        return writeReadyPackets();
+    }
+    Error error;
+    AVFramePtr frame = convert(*queued.buffer, &error);
+    releaseBuffer(queued);
+    if (!frame) return error;
+    frame->pts = queued.write.pts;
+    frame->pkt_duration = queued.write.duration;
+    const int status = avcodec_send_frame(encoder_.get(), frame.get());
+    frame.reset();
+    if (status < 0) return Error{kDomainWriter, status, "Encodage: " + avErrorText(status)};
+    awaiting_.push_back(queued.write.slot);
+    pending_.push_back(queued.write);
+    const std::int64_t encoded = ++framesEncoded_;
+    if (encoded % kTrimEveryFrames == 0) malloc_trim(0);
     if (auto failed = receivePackets()) return failed;
     return writeReadyPackets();
+}
+
+void VideoWriter::stopEncodingThread(bool dropQueued) {
+    {
+        std::lock_guard lock(queueMutex_);
+        if (dropQueued) {
+            for (QueuedFrame& frame : queue_) releaseBuffer(frame);
+            queue_.clear();
+        }
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    if (encodingThread_.joinable()) encodingThread_.join();
+    std::lock_guard lock(queueMutex_);
+    queuedBuffers_ = 0;
 }
 
 std::optional<Error> VideoWriter::receivePackets() {
@@ -397,6 +506,8 @@ std::optional<Error> VideoWriter::finish() {
         cancel();
         return error;
     };
+    stopEncodingThread(false);
+    if (failure_) return fail(*failure_);
     int status = avcodec_send_frame(encoder_.get(), nullptr);
     if (status < 0 && status != AVERROR_EOF) return fail(Error{kDomainWriter, status, "Encodage: " + avErrorText(status)});
     if (auto failed = receivePackets()) return fail(*failed);
@@ -422,6 +533,7 @@ void VideoWriter::closeFile() {
 
 void VideoWriter::cancel() {
     if (finished_) return;
+    stopEncodingThread(true);
     closeFile();
     removeFileQuietly(temporaryPath_);
     awaiting_.clear();
