@@ -54,6 +54,14 @@ const std::array<std::uint8_t, 256 * 256>& unpremultiplyTable() {
     return table;
 }
 
+constexpr int kChunk = 8;
+// Whether kChunk pixels are all fully transparent (premultiplied: all zero).
+inline bool transparentChunk(const std::uint32_t* pixels) {
+    std::uint32_t any = 0;
+    for (int i = 0; i < kChunk; ++i) any |= pixels[i];
+    return any == 0;
+}
+
 // Cairo's premultiplied ARGB32 pixels straight into the planes of a 10-bit
 // 4:4:4 frame with alpha (BT.709, video range), un-premultiplying on the way:
 // FFmpeg reads alpha as straight, and soft edges would otherwise turn dark.
@@ -75,6 +83,15 @@ void premultipliedToYUVA444P10(const unsigned char* source, int sourceStride, AV
         auto* outV = reinterpret_cast<std::uint16_t*>(frame->data[2] + static_cast<std::ptrdiff_t>(y) * frame->linesize[2]);
         auto* outA = reinterpret_cast<std::uint16_t*>(frame->data[3] + static_cast<std::ptrdiff_t>(y) * frame->linesize[3]);
         for (int x = 0; x < width; ++x) {
+            // Transparent stretches, eight pixels at a time.
+            while (x + kChunk <= width && transparentChunk(in + x)) {
+                std::fill_n(outY + x, kChunk, std::uint16_t(64));
+                std::fill_n(outU + x, kChunk, std::uint16_t(512));
+                std::fill_n(outV + x, kChunk, std::uint16_t(512));
+                std::fill_n(outA + x, kChunk, std::uint16_t(0));
+                x += kChunk;
+            }
+            if (x >= width) break;
             const std::uint32_t p = in[x];
             const std::uint32_t a = p >> 24;
             if (a == 0) {
@@ -323,23 +340,28 @@ void VideoWriter::drawImage(cairo_surface_t* image, PixelBuffer& into) const {
 }
 
 AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
-    // A fresh frame each time: the encoder may still hold earlier ones.
-    AVFramePtr frame = makeAVFrame();
-    if (!frame) {
-        *error = writerNotStartedError(choice_.codecName);
-        return nullptr;
-    }
-    frame->format = choice_.pixelFormat;
-    frame->width = settings_.width;
-    frame->height = settings_.height;
-    frame->color_range = AVCOL_RANGE_MPEG;
-    frame->colorspace = AVCOL_SPC_BT709;
-    frame->color_primaries = AVCOL_PRI_BT709;
-    frame->color_trc = AVCOL_TRC_BT709;
-    int status = av_frame_get_buffer(frame.get(), 0);
-    if (status < 0) {
-        *error = Error{kDomainPlatform, status, avErrorText(status)};
-        return nullptr;
+    // The last frame again once the encoder has let go of it (an intra-only
+    // encoder does at once): a new frame of this size costs its page faults.
+    // Otherwise a fresh one, as the encoder may still hold earlier ones.
+    AVFramePtr frame = std::move(spareFrame_);
+    if (!frame || !av_frame_is_writable(frame.get())) {
+        frame = makeAVFrame();
+        if (!frame) {
+            *error = writerNotStartedError(choice_.codecName);
+            return nullptr;
+        }
+        frame->format = choice_.pixelFormat;
+        frame->width = settings_.width;
+        frame->height = settings_.height;
+        frame->color_range = AVCOL_RANGE_MPEG;
+        frame->colorspace = AVCOL_SPC_BT709;
+        frame->color_primaries = AVCOL_PRI_BT709;
+        frame->color_trc = AVCOL_TRC_BT709;
+        int status = av_frame_get_buffer(frame.get(), 0);
+        if (status < 0) {
+            *error = Error{kDomainPlatform, status, avErrorText(status)};
+            return nullptr;
+        }
     }
     if (choice_.transparent) {
         premultipliedToYUVA444P10(buffer.data(), buffer.stride(), frame.get(), settings_.width, settings_.height);
@@ -440,7 +462,7 @@ std::optional<Error> VideoWriter::encodeQueuedFrame(QueuedFrame& queued) {
     frame->pts = queued.write.pts;
     frame->pkt_duration = queued.write.duration;
     const int status = avcodec_send_frame(encoder_.get(), frame.get());
-    frame.reset();
+    spareFrame_ = std::move(frame);
     if (status < 0) return Error{kDomainWriter, status, "Encodage: " + avErrorText(status)};
     awaiting_.push_back(queued.write.slot);
     pending_.push_back(queued.write);

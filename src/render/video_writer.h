@@ -214,6 +214,7 @@ private:
     std::deque<std::shared_ptr<PixelBuffer::EncodedSlot>> awaiting_;
     // Frames to write, in presentation order; a repeat shares its slot.
     std::deque<PendingWrite> pending_;
+    AVFramePtr spareFrame_;  // the last frame sent to the encoder
     std::atomic<std::int64_t> framesEncoded_{0};
     std::atomic<std::int64_t> packetsReused_{0};
 };
