@@ -54,6 +54,22 @@ const std::array<std::uint8_t, 256 * 256>& unpremultiplyTable() {
     return table;
 }
 
+// Which of `rows` macroblock rows (16 lines each) of `buffer` hold a pixel
+// that is not fully transparent.
+std::vector<bool> visibleRows(const PixelBuffer& buffer, int rows) {
+    std::vector<bool> visible(static_cast<std::size_t>(rows), false);
+    const int width = buffer.width();
+    for (int y = 0; y < buffer.height(); ++y) {
+        const std::size_t row = static_cast<std::size_t>(y / 16);
+        if (row >= visible.size() || visible[row]) continue;
+        const auto* pixels = reinterpret_cast<const std::uint32_t*>(buffer.data() + static_cast<std::ptrdiff_t>(y) * buffer.stride());
+        std::uint32_t any = 0;
+        for (int x = 0; x < width; ++x) any |= pixels[x];
+        visible[row] = any != 0;
+    }
+    return visible;
+}
+
 constexpr int kChunk = 8;
 // Whether kChunk pixels are all fully transparent (premultiplied: all zero).
 inline bool transparentChunk(const std::uint32_t* pixels) {
@@ -455,10 +471,32 @@ std::optional<Error> VideoWriter::encodeQueuedFrame(QueuedFrame& queued) {
         ++packetsReused_;
         return writeReadyPackets();
     }
+    if (choice_.transparent && !rowEncoderTried_) {
+        rowEncoderTried_ = true;
+        rowEncoder_ = ProResRowEncoder::create(*encoder_);
+    }
+    // The macroblock rows with a visible pixel; when they are few, only they
+    // are encoded and the frame is assembled (the same bytes, less work).
+    std::vector<bool> hasContent;
+    if (rowEncoder_ && awaiting_.empty()) {
+        hasContent = visibleRows(*queued.buffer, rowEncoder_->rows());
+        const auto visible = std::count(hasContent.begin(), hasContent.end(), true);
+        if (visible * 4 > static_cast<std::ptrdiff_t>(hasContent.size()) * 3) hasContent.clear();
+    }
     Error error;
     AVFramePtr frame = convert(*queued.buffer, &error);
     releaseBuffer(queued);
     if (!frame) return error;
+    if (!hasContent.empty()) {
+        AVPacketPtr packet = rowEncoder_->encode(*frame, hasContent, &error);
+        spareFrame_ = std::move(frame);
+        if (!packet) return error;
+        queued.write.slot->packet = std::move(packet);
+        pending_.push_back(queued.write);
+        const std::int64_t encoded = ++framesEncoded_;
+        if (encoded % kTrimEveryFrames == 0) malloc_trim(0);
+        return writeReadyPackets();
+    }
     frame->pts = queued.write.pts;
     frame->pkt_duration = queued.write.duration;
     const int status = avcodec_send_frame(encoder_.get(), frame.get());

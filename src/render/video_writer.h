@@ -19,6 +19,7 @@
 #include "platform/error.h"
 #include "render/ffmpeg_handles.h"
 #include "render/native_handles.h"
+#include "render/prores_rows.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -215,6 +216,9 @@ private:
     // Frames to write, in presentation order; a repeat shares its slot.
     std::deque<PendingWrite> pending_;
     AVFramePtr spareFrame_;  // the last frame sent to the encoder
+    // ProRes frames with few visible rows are assembled from their rows.
+    std::unique_ptr<ProResRowEncoder> rowEncoder_;
+    bool rowEncoderTried_ = false;
     std::atomic<std::int64_t> framesEncoded_{0};
     std::atomic<std::int64_t> packetsReused_{0};
 };
