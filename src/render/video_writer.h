@@ -97,6 +97,14 @@ private:
     std::shared_ptr<EncodedSlot> encoded_;
 };
 
+// The encoded packet of one appended frame, filled by the encoding thread when
+// the encoder hands it back, and the buffer generation it was encoded from.
+struct PixelBuffer::EncodedSlot {
+    explicit EncodedSlot(std::uint64_t g) : generation(g) {}
+    const std::uint64_t generation;
+    AVPacketPtr packet;
+};
+
 struct VideoWriterSettings {
     int width = 1920;
     int height = 1080;
