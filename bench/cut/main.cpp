@@ -29,15 +29,15 @@ constexpr int kBlocks = 20;
 std::shared_ptr<PixelBuffer> captionBuffer(const VideoWriter& writer, int block) {
     auto buffer = writer.makePixelBuffer();
     std::mt19937 random(block + 1);
+    unsigned char* data = buffer->writableData();
     for (int y = 820; y < 960; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(buffer->data() + y * buffer->stride());
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * buffer->stride());
         for (int x = 360; x < 1560; ++x) {
             if ((x / 24 + y / 40 + block) % 3 == 0) continue;  // gaps between letters
             const std::uint32_t a = 160 + random() % 96;
             row[x] = (a << 24) | (a << 16) | (a << 8) | a;
         }
     }
-    buffer->markDirty();
     return buffer;
 }
 

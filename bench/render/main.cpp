@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "bench-render: ffmpeg failed (%d)\n", status);
         } else {
             std::printf("ffmpeg seconds  %.2f\n", referenceSeconds);
-            std::printf("ratio           %.3f (target <= 0.35)\n", renderSeconds / referenceSeconds);
+            std::printf("ratio           %.3f (target <= 0.20)\n", renderSeconds / referenceSeconds);
         }
     }
     engine->shutdown();

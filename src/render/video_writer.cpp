@@ -9,7 +9,6 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include <malloc.h>
 
 #include <algorithm>
 #include <array>
@@ -20,11 +19,6 @@ extern "C" {
 namespace tessivo {
 
 namespace fs = std::filesystem;
-
-// The encoded packet of one appended frame; filled when the encoder hands it back.
-struct PixelBuffer::EncodedSlot {
-    AVPacketPtr packet;
-};
 
 namespace {
 
@@ -53,6 +47,14 @@ const std::array<std::uint8_t, 256 * 256>& unpremultiplyTable() {
     return table;
 }
 
+constexpr int kChunk = 8;
+// Whether kChunk pixels are all fully transparent (premultiplied: all zero).
+inline bool transparentChunk(const std::uint32_t* pixels) {
+    std::uint32_t any = 0;
+    for (int i = 0; i < kChunk; ++i) any |= pixels[i];
+    return any == 0;
+}
+
 // Cairo's premultiplied ARGB32 pixels straight into the planes of a 10-bit
 // 4:4:4 frame with alpha (BT.709, video range), un-premultiplying on the way:
 // FFmpeg reads alpha as straight, and soft edges would otherwise turn dark.
@@ -74,6 +76,15 @@ void premultipliedToYUVA444P10(const unsigned char* source, int sourceStride, AV
         auto* outV = reinterpret_cast<std::uint16_t*>(frame->data[2] + static_cast<std::ptrdiff_t>(y) * frame->linesize[2]);
         auto* outA = reinterpret_cast<std::uint16_t*>(frame->data[3] + static_cast<std::ptrdiff_t>(y) * frame->linesize[3]);
         for (int x = 0; x < width; ++x) {
+            // Transparent stretches, eight pixels at a time.
+            while (x + kChunk <= width && transparentChunk(in + x)) {
+                std::fill_n(outY + x, kChunk, std::uint16_t(64));
+                std::fill_n(outU + x, kChunk, std::uint16_t(512));
+                std::fill_n(outV + x, kChunk, std::uint16_t(512));
+                std::fill_n(outA + x, kChunk, std::uint16_t(0));
+                x += kChunk;
+            }
+            if (x >= width) break;
             const std::uint32_t p = in[x];
             const std::uint32_t a = p >> 24;
             if (a == 0) {
@@ -142,14 +153,30 @@ std::shared_ptr<PixelBuffer> PixelBuffer::create(int width, int height) {
     return std::shared_ptr<PixelBuffer>(new PixelBuffer(std::move(surface)));
 }
 
-namespace {
-// Frames of several megabytes are allocated on one thread and released on the
-// encoder's threads; glibc's per-thread arenas keep such freed memory, and a
-// 1080p render then held five times its live heap. Handing the free memory
-// back every few seconds of video keeps the footprint near the live heap at a
-// negligible cost (a mapping per frame instead would cost a fifth of the speed).
-constexpr std::int64_t kTrimEveryFrames = 120;
-}  // namespace
+PixelBuffer::PixelBuffer(CairoSurfacePtr surface) : surface_(std::move(surface)) {}
+PixelBuffer::~PixelBuffer() = default;
+
+// Any thread that owns the buffer. A frame still queued for encoding is read
+// by the writer's thread: the new pixels wait until it has been.
+void PixelBuffer::beginWrite() {
+    for (int unread = unread_.load(std::memory_order_acquire); unread != 0;
+         unread = unread_.load(std::memory_order_acquire))
+        unread_.wait(unread, std::memory_order_acquire);
+    generation_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+unsigned char* PixelBuffer::writableData() {
+    beginWrite();
+    cairo_surface_flush(surface_.get());
+    cairo_surface_mark_dirty(surface_.get());
+    return cairo_image_surface_get_data(surface_.get());
+}
+
+cairo_surface_t* PixelBuffer::writableSurface() {
+    beginWrite();
+    cairo_surface_mark_dirty(surface_.get());
+    return surface_.get();
+}
 
 Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path, const VideoWriterSettings& settings) {
     // The libraries' chatter (encoder statistics, profile notes) stays out of the
@@ -283,21 +310,27 @@ std::shared_ptr<PixelBuffer> VideoWriter::blankPixelBuffer() {
     auto buffer = makePixelBuffer();
     if (!buffer) return nullptr;
     if (!choice_.transparent) {
-        auto cr = CairoPtr::adopt(cairo_create(buffer->surface()));
+        cairo_surface_t* surface = buffer->writableSurface();
+        auto cr = CairoPtr::adopt(cairo_create(surface));
         cairo_set_source_rgb(cr.get(), 0, 0, 0);
         cairo_paint(cr.get());
-        cairo_surface_flush(buffer->surface());
+        cr.reset();
+        cairo_surface_flush(surface);
     }
     blank_ = buffer;
     return blank_;
 }
 
-std::shared_ptr<PixelBuffer> VideoWriter::drawImage(cairo_surface_t* image) const {
-    auto buffer = makePixelBuffer();
-    if (!buffer) return nullptr;
-    auto cr = CairoPtr::adopt(cairo_create(buffer->surface()));
+void VideoWriter::drawImage(cairo_surface_t* image, PixelBuffer& into) const {
+    cairo_surface_t* surface = into.writableSurface();
+    auto cr = CairoPtr::adopt(cairo_create(surface));
     if (cairo_status(cr.get()) == CAIRO_STATUS_SUCCESS) {
-        if (!choice_.transparent) {
+        // The background first: the buffer may hold an earlier frame.
+        if (choice_.transparent) {
+            cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+            cairo_paint(cr.get());
+            cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+        } else {
             cairo_set_source_rgb(cr.get(), 0, 0, 0);
             cairo_paint(cr.get());
         }
@@ -310,30 +343,33 @@ std::shared_ptr<PixelBuffer> VideoWriter::drawImage(cairo_surface_t* image) cons
         }
     }
     cr.reset();
-    cairo_surface_flush(buffer->surface());
-    return buffer;
+    cairo_surface_flush(surface);
 }
 
 AVFramePtr VideoWriter::convert(const PixelBuffer& buffer, Error* error) {
-    // A fresh frame each time: the encoder may still hold earlier ones.
-    AVFramePtr frame = makeAVFrame();
-    if (!frame) {
-        *error = writerNotStartedError(choice_.codecName);
-        return nullptr;
+    // The last frame again once the encoder has let go of it (an intra-only
+    // encoder does at once): a new frame of this size costs its page faults.
+    // Otherwise a fresh one, as the encoder may still hold earlier ones.
+    AVFramePtr frame = std::move(spareFrame_);
+    if (!frame || !av_frame_is_writable(frame.get())) {
+        frame = makeAVFrame();
+        if (!frame) {
+            *error = writerNotStartedError(choice_.codecName);
+            return nullptr;
+        }
+        frame->format = choice_.pixelFormat;
+        frame->width = codedWidth_;
+        frame->height = codedHeight_;
+        frame->color_range = AVCOL_RANGE_MPEG;
+        frame->colorspace = AVCOL_SPC_BT709;
+        frame->color_primaries = AVCOL_PRI_BT709;
+        frame->color_trc = AVCOL_TRC_BT709;
+        int status = av_frame_get_buffer(frame.get(), 0);
+        if (status < 0) {
+            *error = Error{kDomainPlatform, status, avErrorText(status)};
+            return nullptr;
+        }
     }
-    frame->format = choice_.pixelFormat;
-    frame->width = codedWidth_;
-    frame->height = codedHeight_;
-    frame->color_range = AVCOL_RANGE_MPEG;
-    frame->colorspace = AVCOL_SPC_BT709;
-    frame->color_primaries = AVCOL_PRI_BT709;
-    frame->color_trc = AVCOL_TRC_BT709;
-    int status = av_frame_get_buffer(frame.get(), 0);
-    if (status < 0) {
-        *error = Error{kDomainPlatform, status, avErrorText(status)};
-        return nullptr;
-    }
-    cairo_surface_flush(buffer.surface());
     if (choice_.transparent) {
         premultipliedToYUVA444P10(buffer.data(), buffer.stride(), frame.get(), settings_.width, settings_.height);
         return frame;
@@ -371,35 +407,36 @@ std::optional<Error> VideoWriter::appendPixelBuffer(const std::shared_ptr<PixelB
     if (frameIndex <= lastFrameIndex_) return Error{kDomainWriter, 3, "Image hors d'ordre."};
     const std::int64_t pts = presentationTime(frameIndex);
     const std::int64_t duration = std::max<std::int64_t>(1, presentationTime(frameIndex + 1) - pts);
-    lastFrameIndex_ = frameIndex;
 
-    if (intraOnly_ && buffer->encoded_) {
+    QueuedFrame frame;
+    frame.write = PendingWrite{nullptr, pts, duration};
+    frame.keyFrame = std::binary_search(settings_.keyFrames.begin(), settings_.keyFrames.end(), frameIndex);
+    const std::uint64_t generation = buffer->generation();
+    if (intraOnly_ && buffer->encoded_ && buffer->encoded_->generation == generation) {
         // Every frame stands alone: the same pixels give the same packet.
-        pending_.push_back(PendingWrite{buffer->encoded_, pts, duration});
-        ++packetsReused_;
-        ++framesAppended_;
-        return writeReadyPackets();
+        frame.write.slot = buffer->encoded_;
+    } else {
+        frame.buffer = buffer;
+        frame.write.slot = std::make_shared<PixelBuffer::EncodedSlot>(generation);
+        if (intraOnly_) buffer->encoded_ = frame.write.slot;
+        else buffer->encoded_.reset();
     }
 
-    Error error;
-    AVFramePtr frame = convert(*buffer, &error);
-    if (!frame) return error;
-    frame->pts = pts;
-    frame->pkt_duration = duration;
-    if (std::binary_search(settings_.keyFrames.begin(), settings_.keyFrames.end(), frameIndex))
-        frame->pict_type = AV_PICTURE_TYPE_I;
-
-    auto slot = std::make_shared<PixelBuffer::EncodedSlot>();
-    const int status = avcodec_send_frame(encoder_.get(), frame.get());
-    if (status < 0) return Error{kDomainWriter, status, "Encodage: " + avErrorText(status)};
-    awaiting_.push_back(slot);
-    pending_.push_back(PendingWrite{slot, pts, duration});
-    if (intraOnly_) buffer->encoded_ = slot;
-    ++framesEncoded_;
+    std::unique_lock lock(queueMutex_);
+    if (failure_) return failure_;
+    if (frame.buffer) {
+        queueChanged_.wait(lock, [this] { return queuedBuffers_ < kQueuedFrames || failure_; });
+        if (failure_) return failure_;
+        ++queuedBuffers_;
+        buffer->unread_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    if (!encodingThread_.joinable()) startEncodingThread();
+    queue_.push_back(std::move(frame));
+    lock.unlock();
+    queueChanged_.notify_all();
+    lastFrameIndex_ = frameIndex;
     ++framesAppended_;
-    if (framesEncoded_ % kTrimEveryFrames == 0) malloc_trim(0);
-    if (auto failed = receivePackets()) return failed;
-    return writeReadyPackets();
+    return std::nullopt;
 }
 
 std::optional<Error> VideoWriter::receivePackets() {
@@ -443,6 +480,8 @@ std::optional<Error> VideoWriter::finish() {
         cancel();
         return error;
     };
+    stopEncodingThread(false);
+    if (failure_) return fail(*failure_);
     int status = avcodec_send_frame(encoder_.get(), nullptr);
     if (status < 0 && status != AVERROR_EOF) return fail(Error{kDomainWriter, status, "Encodage: " + avErrorText(status)});
     if (auto failed = receivePackets()) return fail(*failed);
@@ -468,6 +507,7 @@ void VideoWriter::closeFile() {
 
 void VideoWriter::cancel() {
     if (finished_) return;
+    stopEncodingThread(true);
     closeFile();
     removeFileQuietly(temporaryPath_);
     awaiting_.clear();

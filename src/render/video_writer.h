@@ -10,18 +10,27 @@
 // stays until the new one replaces it).
 //
 // Threading: a writer is used from one thread at a time (the export queue).
+// Behind it, its own encoding thread converts and encodes the appended frames
+// from a short queue, in order, so that the next frame is drawn while the
+// last one is encoded; the encoder's errors come back from the next append
+// or from finish().
 #pragma once
 
 #include "platform/error.h"
 #include "render/ffmpeg_handles.h"
 #include "render/native_handles.h"
+#include "render/prores_rows.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessivo {
@@ -56,32 +65,52 @@ AVRational exactFrameRate(double fps);
 // One frame of the output size: a Cairo ARGB32 surface (premultiplied,
 // native-endian, so B,G,R,A bytes on little-endian). Once appended, its
 // encoded form may be kept with it, so appending it again costs nothing when
-// the codec allows (see VideoWriter::appendPixelBuffer): after drawing into
-// an appended buffer again, call markDirty().
+// the codec allows (see VideoWriter::appendPixelBuffer).
+//
+// The pixels are written only through writableData() or writableSurface(),
+// and each of them starts a new generation of the buffer: the writer keeps an
+// encoded form together with the generation it was made from, and reuses it
+// only while the buffer is still at that generation. While the writer still
+// has to read an appended buffer, a writable access waits until it has.
 class PixelBuffer {
 public:
     // A buffer cleared to transparent, or nullptr when it cannot be allocated.
     static std::shared_ptr<PixelBuffer> create(int width, int height);
+    ~PixelBuffer();
+    PixelBuffer(const PixelBuffer&) = delete;
+    PixelBuffer& operator=(const PixelBuffer&) = delete;
 
-    unsigned char* data() const { return cairo_image_surface_get_data(surface_.get()); }
+    const unsigned char* data() const { return cairo_image_surface_get_data(surface_.get()); }
     int stride() const { return cairo_image_surface_get_stride(surface_.get()); }
     int width() const { return cairo_image_surface_get_width(surface_.get()); }
     int height() const { return cairo_image_surface_get_height(surface_.get()); }
-    cairo_surface_t* surface() const { return surface_.get(); }
 
-    // Call after drawing into data() directly. It also forgets the encoded form
-    // kept from an earlier append, so a buffer may be drawn over and appended anew.
-    void markDirty() {
-        cairo_surface_mark_dirty(surface_.get());
-        encoded_.reset();
-    }
+    // The pixels to draw into directly, for this drawing only (ask again for the next).
+    unsigned char* writableData();
+    // The surface to draw into with Cairo, for this drawing only.
+    cairo_surface_t* writableSurface();
+    // How many times the pixels have been handed out for writing.
+    std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
 
 private:
     friend class VideoWriter;
     struct EncodedSlot;
-    explicit PixelBuffer(CairoSurfacePtr surface) : surface_(std::move(surface)) {}
+    explicit PixelBuffer(CairoSurfacePtr surface);
+    void beginWrite();
     CairoSurfacePtr surface_;
+    std::atomic<std::uint64_t> generation_{0};
+    // Appends whose pixels the writer's encoding thread has not read yet.
+    std::atomic<int> unread_{0};
+    // The encoded form of the last append; touched by the appending thread only.
     std::shared_ptr<EncodedSlot> encoded_;
+};
+
+// The encoded packet of one appended frame, filled by the encoding thread when
+// the encoder hands it back, and the buffer generation it was encoded from.
+struct PixelBuffer::EncodedSlot {
+    explicit EncodedSlot(std::uint64_t g) : generation(g) {}
+    const std::uint64_t generation;
+    AVPacketPtr packet;
 };
 
 struct VideoWriterSettings {
@@ -128,23 +157,33 @@ public:
     std::shared_ptr<PixelBuffer> makePixelBuffer() const;
     // The job's empty frame, made on first use: transparent, or opaque black.
     std::shared_ptr<PixelBuffer> blankPixelBuffer();
-    // Draws `image` scaled to fill a new buffer over the background; nullptr when
-    // no buffer can be made.
-    std::shared_ptr<PixelBuffer> drawImage(cairo_surface_t* image) const;
+    // Draws `image` scaled to fill `into` over the background.
+    void drawImage(cairo_surface_t* image, PixelBuffer& into) const;
 
     // Appends `buffer` as frame `frameIndex` (presentation time frameIndex / fps).
-    // Frames must come in increasing order.
+    // Frames must come in increasing order. The frame is encoded on the
+    // writer's thread; an error of the encoder or of the file is returned by
+    // the append after it (or by finish()), and every append after an error
+    // returns it again.
     std::optional<Error> appendPixelBuffer(const std::shared_ptr<PixelBuffer>& buffer, std::int64_t frameIndex);
 
-    // Flushes the encoder, completes the file and renames it onto the target.
-    // On any failure the temporary file is removed and the error returned.
+    // Encodes what is queued, flushes the encoder, completes the file and
+    // renames it onto the target. On any failure the temporary file is removed
+    // and the error returned.
     std::optional<Error> finish();
-    // Abandons the file: closes and removes the temporary file. Idempotent.
+    // Abandons the file: drops the queued frames, closes and removes the
+    // temporary file. Idempotent.
     void cancel();
 
     std::int64_t framesAppended() const { return framesAppended_; }
+    // After finish() or cancel(): the frames encoded, and the appends that
+    // wrote a kept packet again.
     std::int64_t framesEncoded() const { return framesEncoded_; }
     std::int64_t packetsReused() const { return packetsReused_; }
+
+    // Frames waiting for the encoding thread at most: the next frame is drawn
+    // while one is encoded, and the memory stays at a few frames.
+    static constexpr size_t kQueuedFrames = 2;
 
 private:
     struct PendingWrite {
@@ -152,11 +191,24 @@ private:
         std::int64_t pts = 0;
         std::int64_t duration = 1;
     };
+    // One appended frame for the encoding thread: a buffer to encode, or
+    // (without buffer) a repeat of the packet its slot holds or will hold.
+    struct QueuedFrame {
+        std::shared_ptr<PixelBuffer> buffer;
+        PendingWrite write;
+        bool keyFrame = false;  // one of settings.keyFrames
+    };
     VideoWriter() = default;
     std::int64_t presentationTime(std::int64_t frameIndex) const;
     AVFramePtr convert(const PixelBuffer& buffer, Error* error);
     // `buffer` copied into paddedPixels_ at the coded size, its edge repeated.
     const std::uint8_t* padToCodedSize(const PixelBuffer& buffer);
+    void startEncodingThread();
+    void runEncodingThread();
+    std::optional<Error> encodeQueuedFrame(QueuedFrame& frame);
+    // Waits until the encoding thread has taken every queued frame and stopped.
+    void stopEncodingThread(bool dropQueued);
+    static void releaseBuffer(QueuedFrame& frame);
     std::optional<Error> receivePackets();
     std::optional<Error> writeReadyPackets();
     void closeFile();
@@ -180,13 +232,28 @@ private:
     // convert()'s copy of an odd-sized picture, reused from frame to frame.
     std::vector<std::uint32_t> paddedPixels_;
 
+    std::int64_t framesAppended_ = 0;
+
+    // Shared between the appending thread and the encoding thread.
+    std::mutex queueMutex_;
+    std::condition_variable queueChanged_;
+    std::deque<QueuedFrame> queue_;
+    size_t queuedBuffers_ = 0;  // frames of queue_ that carry a buffer
+    bool stopping_ = false;
+    std::optional<Error> failure_;  // the first error of the encoding thread
+    std::thread encodingThread_;
+
+    // The encoding thread's own (the appending thread's after it stopped).
     // Frames sent to the encoder whose packet has not come back yet, in order.
     std::deque<std::shared_ptr<PixelBuffer::EncodedSlot>> awaiting_;
     // Frames to write, in presentation order; a repeat shares its slot.
     std::deque<PendingWrite> pending_;
-    std::int64_t framesAppended_ = 0;
-    std::int64_t framesEncoded_ = 0;
-    std::int64_t packetsReused_ = 0;
+    AVFramePtr spareFrame_;  // the last frame sent to the encoder
+    // ProRes frames with few visible rows are assembled from their rows.
+    std::unique_ptr<ProResRowEncoder> rowEncoder_;
+    bool rowEncoderTried_ = false;
+    std::atomic<std::int64_t> framesEncoded_{0};
+    std::atomic<std::int64_t> packetsReused_{0};
 };
 
 }  // namespace tessivo

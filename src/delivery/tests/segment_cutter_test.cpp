@@ -34,14 +34,14 @@ private:
 // else transparent (black once composed for H.264).
 void drawFrameNumber(PixelBuffer& buffer, int frame) {
     const int barWidth = kWidth / kBits;
+    unsigned char* data = buffer.writableData();
     for (int y = 0; y < kHeight; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(buffer.data() + y * buffer.stride());
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * buffer.stride());
         for (int x = 0; x < kWidth; ++x) {
             const int bar = std::min(x / barWidth, kBits - 1);
             row[x] = (frame >> bar) & 1 ? 0xFFFFFFFFu : 0u;
         }
     }
-    buffer.markDirty();
 }
 
 int readFrameNumber(const testing::ProbedFrame& frame) {

@@ -5,9 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <cstdlib>
 #include <fstream>
+#include <random>
 
 namespace tessivo {
 namespace {
@@ -35,11 +41,11 @@ private:
 // (255, 64, 0) at alpha 128, stored premultiplied as Cairo stores it.
 std::shared_ptr<PixelBuffer> blockBuffer(VideoWriter& writer) {
     auto buffer = writer.makePixelBuffer();
+    unsigned char* data = buffer->writableData();
     for (int y = 50; y < 120; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(buffer->data() + y * buffer->stride());
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * buffer->stride());
         for (int x = 100; x < 200; ++x) row[x] = (128u << 24) | (128u << 16) | (32u << 8) | 0u;
     }
-    buffer->markDirty();
     return buffer;
 }
 
@@ -241,10 +247,9 @@ std::shared_ptr<PixelBuffer> edgedBuffer(VideoWriter& writer, std::array<std::ui
     auto argb = [](std::array<std::uint32_t, 3> c) { return 0xff000000u | (c[0] << 16) | (c[1] << 8) | c[2]; };
     const int w = buffer->width(), h = buffer->height();
     for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<std::uint32_t*>(buffer->data() + y * buffer->stride());
+        auto* row = reinterpret_cast<std::uint32_t*>(buffer->writableData() + y * buffer->stride());
         for (int x = 0; x < w; ++x) row[x] = argb(x >= w - 4 || y >= h - 4 ? edge : inside);
     }
-    buffer->markDirty();
     return buffer;
 }
 
@@ -368,6 +373,130 @@ TEST(VideoWriterTest, FramesOutOfOrderAreRefused) {
     ASSERT_FALSE(writer.value()->appendPixelBuffer(blank, 3).has_value());
     EXPECT_TRUE(writer.value()->appendPixelBuffer(blank, 3).has_value());
     EXPECT_TRUE(writer.value()->appendPixelBuffer(blank, 1).has_value());
+}
+
+// A buffer drawn over after an append is encoded anew, whichever way it was
+// written, and the frame already appended keeps the pixels it had: the kept
+// packet belongs to the old pixels, and a write waits while the writer still
+// has to read them.
+TEST(VideoWriterTest, AWriteAfterAnAppendNeverReusesTheOldPacket) {
+    enum class Write { None, Data, Surface };
+    struct Case {
+        std::string name;
+        Write write;
+        std::int64_t encoded, reused;
+    } cases[] = {
+        {"appended again as it was", Write::None, 1, 1},
+        {"rewritten through writableData", Write::Data, 2, 0},
+        {"redrawn through writableSurface", Write::Surface, 2, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const fs::path target = folder.path() / "out.mov";
+        auto opened = VideoWriter::configure(target, settingsFor("mov", "transparent"));
+        ASSERT_TRUE(opened.ok());
+        VideoWriter& writer = *opened.value();
+        auto buffer = blockBuffer(writer);
+        ASSERT_FALSE(writer.appendPixelBuffer(buffer, 0).has_value());
+        // Straight away, while the frame may still wait for the encoder: the
+        // block goes, and an opaque square appears at the top left.
+        if (c.write == Write::Data) {
+            unsigned char* data = buffer->writableData();
+            std::memset(data, 0, static_cast<size_t>(buffer->stride()) * kHeight);
+            for (int y = 10; y < 40; ++y)
+                for (int x = 10; x < 40; ++x) reinterpret_cast<std::uint32_t*>(data + y * buffer->stride())[x] = 0xffffffffu;
+        } else if (c.write == Write::Surface) {
+            auto cr = CairoPtr::adopt(cairo_create(buffer->writableSurface()));
+            cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+            cairo_set_source_rgba(cr.get(), 0, 0, 0, 0);
+            cairo_paint(cr.get());
+            cairo_set_source_rgba(cr.get(), 1, 1, 1, 1);
+            cairo_rectangle(cr.get(), 10, 10, 30, 30);
+            cairo_fill(cr.get());
+        }
+        ASSERT_FALSE(writer.appendPixelBuffer(buffer, 1).has_value());
+        ASSERT_FALSE(writer.finish().has_value());
+        EXPECT_EQ(writer.framesEncoded(), c.encoded);
+        EXPECT_EQ(writer.packetsReused(), c.reused);
+
+        auto movie = probeMovie(target);
+        ASSERT_TRUE(movie.has_value());
+        ASSERT_EQ(movie->frames.size(), 2u);
+        EXPECT_TRUE(near(movie->frames[0].pixel(150, 85)[3], 128, 2));
+        EXPECT_EQ(movie->frames[0].pixel(20, 20)[3], 0);
+        const bool rewritten = c.write != Write::None;
+        EXPECT_TRUE(near(movie->frames[1].pixel(150, 85)[3], rewritten ? 0 : 128, 2));
+        EXPECT_EQ(movie->frames[1].pixel(20, 20)[3], rewritten ? 255 : 0);
+    }
+}
+
+// Frames of noise, so that every packet is large.
+void fillWithNoise(PixelBuffer& buffer, std::mt19937& random) {
+    unsigned char* data = buffer.writableData();
+    for (int y = 0; y < buffer.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(data + y * buffer.stride());
+        for (int x = 0; x < buffer.width(); ++x) row[x] = 0xff000000u | (random() & 0xffffffu);
+    }
+}
+
+// The file stops growing in the middle of a render (a full disk, here a file
+// size limit): the encoding thread's write error comes back from an append
+// or from finish(), stays, and nothing is left behind.
+TEST(VideoWriterDeathTest, AWriteErrorOfTheEncodingThreadEndsTheMovie) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const std::string background : {"transparent", "black"}) {
+        SCOPED_TRACE(background);
+        auto run = [&background]() -> int {
+            TempFolder folder;
+            const rlimit limit{256 * 1024, 256 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, SIG_IGN);
+            const fs::path target = folder.path() / "out.mov";
+            auto opened = VideoWriter::configure(target, settingsFor("mov", background));
+            if (!opened.ok()) return 2;
+            VideoWriter& writer = *opened.value();
+            std::mt19937 random(7);
+            std::optional<Error> failure;
+            for (int i = 0; i < 200 && !failure; ++i) {
+                auto buffer = writer.makePixelBuffer();
+                fillWithNoise(*buffer, random);
+                failure = writer.appendPixelBuffer(buffer, i);
+            }
+            if (failure) {
+                // Every later append gives the same error.
+                auto again = writer.appendPixelBuffer(writer.blankPixelBuffer(), 1000);
+                if (!again || again->message != failure->message) return 3;
+                writer.cancel();
+            } else {
+                failure = writer.finish();
+            }
+            if (!failure || failure->message.rfind("Écriture: ", 0) != 0) return 4;
+            if (fs::exists(target) || fs::exists(writer.temporaryPath())) return 5;
+            return 0;
+        };
+        EXPECT_EXIT(std::exit(run()), ::testing::ExitedWithCode(0), "");
+    }
+}
+
+TEST(VideoWriterTest, CancellingWithFramesQueuedLeavesNothing) {
+    TempFolder folder;
+    const fs::path target = folder.path() / "out.mov";
+    auto opened = VideoWriter::configure(target, settingsFor("mov", "transparent"));
+    ASSERT_TRUE(opened.ok());
+    VideoWriter& writer = *opened.value();
+    std::mt19937 random(3);
+    auto last = writer.makePixelBuffer();
+    for (int i = 0; i < 6; ++i) {
+        last = writer.makePixelBuffer();
+        fillWithNoise(*last, random);
+        ASSERT_FALSE(writer.appendPixelBuffer(last, i).has_value());
+    }
+    writer.cancel();
+    // The writer let go of the queued frames: they can be written at once.
+    EXPECT_NE(last->writableData(), nullptr);
+    EXPECT_TRUE(writer.appendPixelBuffer(last, 6).has_value());
+    EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 """Layout of the simulated Resolve state and the operations on it.
 
 Everything here works on the plain dict loaded from the state file; the
-proxy objects of `api` and the `resolve-sim` command both build on it.
+proxy objects of the `api` modules and the `resolve-sim` command both build on it.
 Frames are absolute timeline frames and item ends are exclusive.
 """
 
