@@ -21,6 +21,9 @@ class SubtitleImporter;
 class FusionDelivery;
 class RenderJob;
 class LottieDelivery;
+class ExactWebDelivery;
+class SmartDelivery;
+class EngineSmartSteps;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -83,6 +86,7 @@ public:
 
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
+    ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
 
 private:
     explicit ExportEngine(Options options);
@@ -111,6 +115,9 @@ private:
     std::unique_ptr<RenderJob> renderJob_;
     std::unique_ptr<FusionDelivery> fusionDelivery_;
     std::unique_ptr<LottieDelivery> lottieDelivery_;
+    std::unique_ptr<ExactWebDelivery> exactWebDelivery_;
+    std::unique_ptr<EngineSmartSteps> smartSteps_;
+    std::unique_ptr<SmartDelivery> smartDelivery_;
 };
 
 }  // namespace tessivo

@@ -75,8 +75,10 @@ int runBridgeCommand(const std::vector<std::string>& arguments, std::istream& in
     engine->setup(view);
     engine->setSavePanel(&panel);
 #ifdef TESSIVO_HAS_GTK
-    // Renders through the editor's page, when a display is there to host it.
-    engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
+    // Renders through the editor's page when a display is there to host it;
+    // without one the engine has no page maker, and routes that can draw
+    // natively do so.
+    if (offscreenDisplayAvailable()) engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
 #endif
 
     // Lines are read on their own thread and handed to the main queue in order;

@@ -261,6 +261,7 @@ struct RenderJob::Session {
     std::optional<std::string> lastStaticReuseKey;
     std::shared_ptr<PixelBuffer> lastStaticPixelBuffer;
     bool fileCompleted = false;  // the movie stands complete at `url`
+    RenderDelivery delivery;
 };
 
 RenderJob::RenderJob(EngineContext& engine) : engine_(engine) {
@@ -299,7 +300,7 @@ void RenderJob::startExport(const Json& params) {
     });
 }
 
-void RenderJob::executeExport(const fs::path& to, const Json& params) {
+void RenderJob::executeExport(const fs::path& to, const Json& params, RenderDelivery delivery) {
     if (session_) {
         // One job at a time: a new job replaces a running one only after it is cancelled.
         cancelExport();
@@ -314,6 +315,7 @@ void RenderJob::executeExport(const fs::path& to, const Json& params) {
                                    numberText(settings.end) + " s)";
         logLine("Erreur renderer: " + reason);
         cancelExport(reason);
+        if (delivery.ended) delivery.ended(reason);
         return;
     }
 
@@ -323,6 +325,7 @@ void RenderJob::executeExport(const fs::path& to, const Json& params) {
     session->params = params;
     session->settings = settings;
     session->totalFrames = *frames;
+    session->delivery = std::move(delivery);
     session_ = session;
     totalFrames_ = *frames;
     currentFrame_ = 0;
@@ -354,6 +357,7 @@ void RenderJob::prepareWriter(const std::shared_ptr<Session>& session) {
     settings.fps = session->settings.fps;
     settings.format = session->settings.format;
     settings.background = session->settings.background;
+    if (session->delivery.keyFrames) settings.keyFrames = session->delivery.keyFrames(settings.fps, session->totalFrames);
     auto writer = VideoWriter::configure(session->url, settings);
     if (!writer) {
         logLine("Erreur AVFoundation: " + writer.error().message);
@@ -482,10 +486,17 @@ void RenderJob::completeExport(std::uint64_t jobID, std::optional<Error> failure
     }
     metrics_.setEncodingFinished(RenderMetrics::Clock::now());
     lastCancelReason_.clear();
+    auto finished = std::move(session_->delivery.finished);
+    const fs::path url = session_->url;
     endJob(false);
     engine_.setRendering(false);
     engine_.setRenderProgress(1);
-    engine_.evaluatePageSignal(kRenderComplete);
+    if (finished) {
+        metrics_.setInsertionStarted(RenderMetrics::Clock::now());
+        finished(url);
+    } else {
+        engine_.evaluatePageSignal(kRenderComplete);
+    }
 }
 
 void RenderJob::scheduleCancel(std::uint64_t jobID, std::string reason) {
@@ -499,10 +510,12 @@ void RenderJob::cancelExport() { cancelExport(std::string()); }
 
 void RenderJob::cancelExport(std::string reason) {
     lastCancelReason_ = std::move(reason);
+    auto ended = session_ ? std::move(session_->delivery.ended) : nullptr;
     endJob(true);
     engine_.setRendering(false);
     engine_.setRenderProgress(0);
     engine_.evaluatePageSignal(kRenderCancelled);
+    if (ended) ended(lastCancelReason_);
 }
 
 // Main thread. Drops the running job; its writer is abandoned on the export

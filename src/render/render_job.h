@@ -130,6 +130,19 @@ private:
     std::int64_t totalFrameCount_ = 0;
 };
 
+// What a delivery route asks of a job it starts.
+struct RenderDelivery {
+    // Export queue: the frames to code as key frames, from the job's frame
+    // rate and frame count (the route cuts the movie there).
+    std::function<std::vector<std::int64_t>(double fps, std::int64_t totalFrames)> keyFrames;
+    // Main thread: the movie stands complete at the path; called instead of
+    // "window.onRenderComplete()", after the insertion start is recorded.
+    std::function<void(const std::filesystem::path&)> finished;
+    // Main thread: the job ended without a movie (cancelled, failed or its
+    // range refused), with the reason, empty when none was given.
+    std::function<void(const std::string& reason)> ended;
+};
+
 class RenderJob {
 public:
     explicit RenderJob(EngineContext& engine);
@@ -142,12 +155,16 @@ public:
     // Does nothing while a job runs.
     void startExport(const Json& params);
     // Main thread. Starts a job writing `to`.
-    void executeExport(const std::filesystem::path& to, const Json& params);
+    void executeExport(const std::filesystem::path& to, const Json& params, RenderDelivery delivery = {});
     // Main thread. "frameReady" of the render page; ignored unless the job awaits
     // exactly that request.
     void captureAndEncodeFrame(const Json& payload);
     // Main thread. Ends the running job (if any) without a file and tells the page.
     void cancelExport();
+
+    // Main thread, between jobs. Restarts the metrics at `startedAt` (a route
+    // whose work begins before its render).
+    void resetExportMetrics(RenderMetrics::TimePoint startedAt);
 
     // Main thread.
     bool isRendering() const { return session_ != nullptr; }
@@ -174,7 +191,6 @@ public:
 
 private:
     struct Session;
-    void resetExportMetrics(RenderMetrics::TimePoint startedAt);
     void prepareWriter(const std::shared_ptr<Session>& session);
     void renderNativeFrames(const std::shared_ptr<Session>& session);
 

@@ -217,6 +217,8 @@ Result<std::unique_ptr<VideoWriter>> VideoWriter::configure(const fs::path& path
         encoder->gop_size = static_cast<int>(std::clamp(std::lround(settings.fps * 2), 1L, 600L));
         av_opt_set(encoder->priv_data, "preset", "fast", 0);
         av_opt_set(encoder->priv_data, "crf", "18", 0);
+        // A forced key frame is an IDR frame, so nothing after it refers to frames before it.
+        av_opt_set(encoder->priv_data, "forced-idr", "1", 0);
     }
     if (writer->muxer_->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
@@ -384,6 +386,8 @@ std::optional<Error> VideoWriter::appendPixelBuffer(const std::shared_ptr<PixelB
     if (!frame) return error;
     frame->pts = pts;
     frame->pkt_duration = duration;
+    if (std::binary_search(settings_.keyFrames.begin(), settings_.keyFrames.end(), frameIndex))
+        frame->pict_type = AV_PICTURE_TYPE_I;
 
     auto slot = std::make_shared<PixelBuffer::EncodedSlot>();
     const int status = avcodec_send_frame(encoder_.get(), frame.get());

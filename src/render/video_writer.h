@@ -92,6 +92,10 @@ struct VideoWriterSettings {
     double fps = 60;  // written as exactFrameRate(fps)
     std::string format = "mov";
     std::string background = "transparent";
+    // Frames coded as key frames whatever the group length, sorted: a movie
+    // cut without re-encoding at these frames is cut exactly (frames of an
+    // intra-only codec are all key frames anyway).
+    std::vector<std::int64_t> keyFrames;
 };
 
 class VideoWriter {

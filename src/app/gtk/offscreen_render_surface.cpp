@@ -183,11 +183,15 @@ void OffscreenRenderSurface::removeMessageHandler() {
     if (messageHandler_) messageHandler_->remove();
 }
 
+bool offscreenDisplayAvailable() {
+    // Once per process: GTK cannot be initialised again after a failure.
+    static const bool displayAvailable = gtk_init_check(nullptr, nullptr);
+    return displayAvailable;
+}
+
 RenderSurfaceFactory offscreenRenderSurfaceFactory() {
     return [](int width, int height, RenderMessageReceiver receiver) -> std::unique_ptr<RenderSurface> {
-        // Once per process: GTK cannot be initialised again after a failure.
-        static const bool displayAvailable = gtk_init_check(nullptr, nullptr);
-        if (!displayAvailable) return nullptr;
+        if (!offscreenDisplayAvailable()) return nullptr;
         return std::make_unique<OffscreenRenderSurface>(width, height, std::move(receiver));
     };
 }

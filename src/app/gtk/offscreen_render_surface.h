@@ -65,5 +65,7 @@ private:
 // The factory the engine offers to render jobs. GTK is initialised on first
 // use; without a display the factory makes nothing.
 RenderSurfaceFactory offscreenRenderSurfaceFactory();
+// Main thread. Whether a display can host render pages (initialises GTK once).
+bool offscreenDisplayAvailable();
 
 }  // namespace tessivo

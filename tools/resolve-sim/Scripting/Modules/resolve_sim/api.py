@@ -813,7 +813,9 @@ def _append_part(st, timeline, clip, ttype, info, track_index, record, rate):
     if clip["type"] not in ("Still", "Fusion Title", "Generator") and clip.get("frames") and src_end > clip["frames"]:
         src_end = float(clip["frames"])
     # endFrame is exclusive; mixed rates convert the source range by flooring.
-    if abs(clip_rate - rate) > 1e-6 and clip["type"] not in ("Still", "Fusion Title", "Generator"):
+    # A timeline at 29.97 or 23.976 runs at exactly 30000/1001 or 24000/1001,
+    # the rate a movie file stores: such rates are the same rate.
+    if abs(clip_rate - rate) > 1e-4 * rate and clip["type"] not in ("Still", "Fusion Title", "Generator"):
         duration = int(math.floor((src_end - src_start) * rate / clip_rate))
     else:
         duration = int(math.floor(src_end - src_start))
