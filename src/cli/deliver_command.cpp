@@ -125,7 +125,9 @@ int runDeliverCommand(const std::vector<std::string>& arguments) {
     auto view = std::make_shared<DeliveryView>(progress);
     engine->setup(view);
 #ifdef TESSIVO_HAS_GTK
-    engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
+    // Without a display no page can host the render: routes that can draw
+    // natively do so.
+    if (offscreenDisplayAvailable()) engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
 #endif
     ExportEngine* raw = engine.get();
     engine->setPublishedStateObserver([raw, &progress] {
