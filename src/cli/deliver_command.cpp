@@ -125,8 +125,7 @@ int runDeliverCommand(const std::vector<std::string>& arguments) {
     auto view = std::make_shared<DeliveryView>(progress);
     engine->setup(view);
 #ifdef TESSIVO_HAS_GTK
-    // Without a display no page can host the render: routes that can draw
-    // natively do so.
+    // Without a display there is no render page: the Exact Web route draws natively.
     if (offscreenDisplayAvailable()) engine->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
 #endif
     ExportEngine* raw = engine.get();

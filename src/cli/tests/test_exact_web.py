@@ -235,3 +235,14 @@ def test_a_background_colour_gives_mpeg4_segments(bridge):
     assert result["filePath"].endswith(".mp4")
     assert bridge.timeline()["video 2 Tessivo Overlay"] == [
         ("Tessivo 001 - Un", 90025, 90050, "Tessivo_001.mp4"), ("Tessivo 002 - Deux", 90063, 90075, "Tessivo_002.mp4")]
+
+
+def test_deliver_exact_from_a_terminal(bridge):
+    bridge.sim("init", "--fps", "25", "--start-timecode", "01:00:00:00")
+    params = bridge.tmp / "params.json"
+    params.write_text(json.dumps(request(25, [block("Un", 1.0, 1.0)], start=0.0, end=2.0)["payload"]), encoding="utf-8")
+    done = subprocess.run([CLI, "deliver", "exact", str(params)], capture_output=True, env=bridge.env, timeout=120)
+    assert done.returncode == 0, done.stderr.decode()
+    payload = json.loads(done.stdout)
+    assert (payload["success"], payload["clipCount"], payload["warning"]) == (True, 1, HEADLESS)
+    assert bridge.timeline()["video 2 Tessivo Overlay"] == [("Tessivo 001 - Un", 90025, 90050, "Tessivo_001.mov")]

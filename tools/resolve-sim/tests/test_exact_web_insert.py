@@ -25,8 +25,11 @@ def run_insert(sim, tmp_path, render, start, segments, split, files, sfx=()):
     path = tmp_path / "orvel_resolve_bridge_insert.py"
     path.write_text(SCRIPT, encoding="utf-8")
     args = [render, "%.6f" % start, json.dumps(segments), "1" if split else "0", json.dumps(files), json.dumps(list(sfx))]
-    result = subprocess.run(["/usr/bin/python3", "-c", _read("resolve", "scripts", "runner_wrapper.py"), str(path)]
-                            + args, env=sim.env(), capture_output=True, timeout=60)
+    # The arguments travel in a file, each one ended by a NUL byte.
+    arguments = tmp_path / "orvel_resolve_bridge_insert.args"
+    arguments.write_bytes(b"".join(os.fsencode(a) + b"\0" for a in args))
+    result = subprocess.run(["/usr/bin/python3", "-c", _read("resolve", "scripts", "runner_wrapper.py"), str(path),
+                             str(arguments)], env=sim.env(), capture_output=True, timeout=60)
     out = result.stdout.decode("utf-8")
     assert MARKER in out, result.stderr.decode("utf-8", "replace")
     text = out[out.rindex(MARKER) + len(MARKER):]
@@ -77,6 +80,9 @@ def test_overlapping_blocks_go_to_lanes_and_every_one_is_placed(sim, tmp_path, m
     assert [t.GetTrackName("audio", i) for i in (2, 3)] == ["Tessivo SFX", "Tessivo SFX 2"]
     assert track_items(sim, "audio", 2) == [("Tessivo SFX - Boum", 90250, 90275)]
     assert track_items(sim, "audio", 3) == [("Tessivo SFX - SFX", 90262, 90287)]
+    # "Volume" is no item property; 21.1 takes the level in dB, clamped to full volume.
+    levels = [t.GetItemListInTrack("audio", i)[0].GetProperties()["AudioVolume"] for i in (2, 3)]
+    assert levels == [0.0, pytest.approx(-6.0206, abs=1e-3)]
 
 
 def test_a_block_resolve_drops_is_named_and_not_counted(sim, tmp_path, media):
