@@ -3,7 +3,9 @@
 // the engine's own steps with a stopwatch around each. Prints the time of each
 // stage (timeline facts, Lottie files, Lottie insert, render, cut, insert) and
 // the total, for the mixed export and for the fallback where Resolve refuses
-// the Lottie archives and all 20 blocks are rendered and cut.
+// the Lottie archives and all 20 blocks are rendered and cut. The cut and the
+// insertion are also run again alone on the export's render, so that each has
+// its own figure.
 //
 //   build/bench/bench-deliver
 #include "app/engine.h"
@@ -136,6 +138,22 @@ bool run(const char* title, const fs::path& state, const Json& project, bool ref
         return false;
     }
 
+    // The insertion again, alone, with those files, into a fresh state.
+    if (!sim(state, "init --fps 60 --resolution 1920x1080 --start-timecode 01:00:00:00")) return false;
+    std::optional<Result<Json>> inserted;
+    const auto insertStart = Clock::now();
+    engine->runner().runResolvePython(
+        exactWebInsertScript(),
+        resolveInsertArguments(stringValue(answer, "filePath", ""), renderStart, segments, true, files.value(),
+                               Json::array()),
+        ExactWebDelivery::kInsertTimeLimitSeconds, [&](Result<Json> r) { inserted = std::move(r); });
+    runMainContextUntil([&] { return inserted.has_value(); });
+    const double insert = since(insertStart);
+    if (!inserted->ok() || !boolValue(inserted->value(), "success", false)) {
+        std::fprintf(stderr, "%s: insertion refused\n", title);
+        return false;
+    }
+
     std::printf("%s: %lld Lottie clips, %lld Exact Web clips, %lld frames rendered\n", title,
                 static_cast<long long>(intValue(answer, "directCount", 0)),
                 static_cast<long long>(intValue(answer, "exactCount", 0)),
@@ -145,9 +163,10 @@ bool run(const char* title, const fs::path& state, const Json& project, bool ref
     std::printf("  Lottie insert        %7.3f s\n", stages.lottieInsert);
     std::printf("  render               %7.3f s\n", render);
     std::printf("  cut (%2zu segments)    %7.3f s   (target < 1 s)\n", segments.size(), cut);
-    std::printf("  insert (Exact Web)   %7.3f s   (cut + insert %.3f s)\n", std::max(0.0, cutAndInsert - cut),
-                cutAndInsert);
-    std::printf("  total                %7.3f s   all but the render %.3f s (target < 3 s)\n", total, total - render);
+    std::printf("  insert (Exact Web)   %7.3f s   (cut + insert during the export %.3f s)\n", insert, cutAndInsert);
+    std::printf("  total                %7.3f s   all but the render %.3f s, sum of the stages but the render "
+                "%.3f s (target < 3 s)\n",
+                total, total - render, stages.facts + stages.lottieFiles + stages.lottieInsert + cut + insert);
     return true;
 }
 
