@@ -3,6 +3,8 @@
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
 #include "delivery/exact_web_delivery.h"
+#include "delivery/smart_delivery.h"
+#include "delivery/smart_steps.h"
 #include "fusion/fusion_route.h"
 #include "lottie/lottie_route.h"
 #include "platform/log.h"
@@ -79,6 +81,8 @@ ExportEngine::ExportEngine(Options options)
     fusionDelivery_ = std::make_unique<FusionDelivery>(*this);
     lottieDelivery_ = std::make_unique<LottieDelivery>(*this);
     exactWebDelivery_ = std::make_unique<ExactWebDelivery>(*this, *renderJob_);
+    smartSteps_ = std::make_unique<EngineSmartSteps>(*this, *renderJob_, *lottieDelivery_, *exactWebDelivery_);
+    smartDelivery_ = std::make_unique<SmartDelivery>(*this, *smartSteps_);
 }
 
 ExportEngine::~ExportEngine() {
@@ -103,6 +107,7 @@ void ExportEngine::registerOperations() {
         {"exportResolveHTML", [](ExportEngine& e, Json p) { e.fusionDelivery_->startResolveHTMLExport(p); }},
         {"exportResolveLottie", [](ExportEngine& e, Json p) { e.lottieDelivery_->startResolveLottieExport(p); }},
         {"exportToResolve", [](ExportEngine& e, Json p) { e.exactWebDelivery_->startExportToResolve(p); }},
+        {"exportResolveSmart", [](ExportEngine& e, Json p) { e.smartDelivery_->startResolveSmartExport(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},

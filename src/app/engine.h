@@ -22,6 +22,8 @@ class FusionDelivery;
 class RenderJob;
 class LottieDelivery;
 class ExactWebDelivery;
+class SmartDelivery;
+class EngineSmartSteps;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -114,6 +116,8 @@ private:
     std::unique_ptr<FusionDelivery> fusionDelivery_;
     std::unique_ptr<LottieDelivery> lottieDelivery_;
     std::unique_ptr<ExactWebDelivery> exactWebDelivery_;
+    std::unique_ptr<EngineSmartSteps> smartSteps_;
+    std::unique_ptr<SmartDelivery> smartDelivery_;
 };
 
 }  // namespace tessivo

@@ -40,6 +40,7 @@ struct ExactWebDelivery::Request {
     bool split = false;
     Json sfxEvents = Json::array();
     std::string renderNote;  // said with the answer's warning
+    Answer answer;           // empty: the page hears the answer
 };
 
 std::string exactWebInsertScript() { return std::string(placementFunctionsScript()) + kExactWebInsertScript; }
@@ -115,8 +116,16 @@ std::vector<std::string> resolveInsertArguments(const fs::path& render, double s
 ExactWebDelivery::ExactWebDelivery(EngineContext& engine, RenderJob& renderJob) : engine_(engine), renderJob_(renderJob) {}
 ExactWebDelivery::~ExactWebDelivery() = default;
 
-void ExactWebDelivery::startExportToResolve(const Json& params) {
-    if (renderJob_.isRendering()) return;
+// No movie came out of the render of an export made for another operation.
+constexpr std::int64_t kRenderEndedError = -43;
+
+void ExactWebDelivery::startExportToResolve(const Json& params) { startExactExport(params, {}); }
+
+void ExactWebDelivery::startExactExport(const Json& params, Answer answer) {
+    if (renderJob_.isRendering()) {
+        if (answer) answer(Error{"Tessivo", kRenderEndedError, "Un rendu est déjà en cours."}, std::string());
+        return;
+    }
     Json request = params.is_object() ? params : Json::object();
     const Json* bg = member(request, "bg");
     const std::string background = bg && bg->is_string() ? bg->get<std::string>() : "transparent";
@@ -124,6 +133,7 @@ void ExactWebDelivery::startExportToResolve(const Json& params) {
     request["format"] = format;
 
     auto state = std::make_shared<Request>();
+    state->answer = std::move(answer);
     state->url = makeResolveRenderURL(format, moviesDirectory());
     const Json* start = numberMember(request, "start");
     state->startTime = start ? start->get<double>() : 0;
@@ -156,6 +166,12 @@ void ExactWebDelivery::startExportToResolve(const Json& params) {
     delivery.finished = [this, weak, state](const fs::path&) {
         if (weak.lock()) insertRenderedFileIntoResolve(state);
     };
+    if (state->answer) {
+        delivery.ended = [state](const std::string& reason) {
+            const std::string text = "Le rendu Exact Web s'est arrêté avant la fin" + (reason.empty() ? "." : " : " + reason);
+            state->answer(Error{"Tessivo", kRenderEndedError, text}, state->url.string());
+        };
+    }
     renderJob_.executeExport(state->url, request, std::move(delivery));
 }
 
@@ -192,15 +208,27 @@ void ExactWebDelivery::runResolveInsert(std::shared_ptr<Request> request, std::v
         [weak, request, fallbackMessage = std::move(fallbackMessage)](Result<Json> outcome) {
             auto engine = weak.lock();
             if (!engine) return;
+            if (outcome.ok()) {
+                Json& result = outcome.value();
+                if (!fallbackMessage.empty() && result.is_object()) result["warning"] = fallbackMessage;
+                if (!request->renderNote.empty() && result.is_object()) {
+                    const Json* warning = member(result, "warning");
+                    std::string text = warning && warning->is_string() ? warning->get<std::string>() : std::string();
+                    result["warning"] = text.empty() ? request->renderNote : text + "\n" + request->renderNote;
+                }
+            }
+            if (request->answer) {
+                request->answer(std::move(outcome), request->url.string());
+                return;
+            }
             Json payload;
             if (!outcome.ok()) {
                 payload = Json{{"success", false}, {"message", outcome.error().message},
                                {"filePath", request->url.string()}};
             } else {
                 payload = std::move(outcome).value();
-                if (!fallbackMessage.empty()) payload["warning"] = fallbackMessage;
             }
-            if (!request->renderNote.empty()) {
+            if (!request->renderNote.empty() && !outcome.ok()) {
                 const Json* warning = member(payload, "warning");
                 std::string text = warning && warning->is_string() ? warning->get<std::string>() : std::string();
                 payload["warning"] = text.empty() ? request->renderNote : text + "\n" + request->renderNote;

@@ -15,6 +15,7 @@
 #include "platform/json.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,15 @@ public:
 
     // Main thread. Ignored (no answer) while a render runs.
     void startExportToResolve(const Json& params);
+
+    // The answer of an export made for another operation: the insert script's
+    // result (warnings of the route included) or the error of its run or of
+    // its render, with the render path. Called once, on any thread.
+    using Answer = std::function<void(Result<Json> outcome, std::string filePath)>;
+    // Main thread. As startExportToResolve, but the answer goes to `answer`
+    // instead of the page, and a render that ends without its movie (or a
+    // render already running) answers too.
+    void startExactExport(const Json& params, Answer answer);
 
     static constexpr double kInsertTimeLimitSeconds = 120;
 

@@ -57,6 +57,7 @@ void RenderJob::executeExport(const fs::path& to, const Json& params, RenderDeli
                                    numberText(settings.end) + " s)";
         logLine("Erreur renderer: " + reason);
         cancelExport(reason);
+        if (delivery.ended) delivery.ended(reason);
         return;
     }
 
@@ -184,10 +185,12 @@ void RenderJob::cancelExport() { cancelExport(std::string()); }
 
 void RenderJob::cancelExport(std::string reason) {
     lastCancelReason_ = std::move(reason);
+    auto ended = session_ ? std::move(session_->delivery.ended) : nullptr;
     endJob(true);
     engine_.setRendering(false);
     engine_.setRenderProgress(0);
     engine_.evaluatePageSignal(kRenderCancelled);
+    if (ended) ended(lastCancelReason_);
 }
 
 // Main thread. Drops the running job; its writer is abandoned on the export

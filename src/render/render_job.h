@@ -53,6 +53,9 @@ public:
     void captureAndEncodeFrame(const Json& payload) { pageLoop_.frameReady(payload); }
     // Main thread. Ends the running job (if any) without a file and tells the page.
     void cancelExport();
+    // Main thread. Starts the metrics of the next export at `startedAt`: a
+    // delivery that works before its render counts from its own start.
+    void resetExportMetrics(RenderMetrics::TimePoint startedAt);
 
     // Main thread.
     bool isRendering() const { return session_ != nullptr; }
@@ -86,7 +89,6 @@ private:
     void scheduleCancel(std::uint64_t jobID, std::string reason) override;
     bool framesAppended(std::uint64_t jobID, std::int64_t appended) override;
 
-    void resetExportMetrics(RenderMetrics::TimePoint startedAt);
     // Export queue.
     void prepareWriter(const std::shared_ptr<RenderSession>& session);
     void finishExport(std::uint64_t jobID);

@@ -28,6 +28,9 @@ struct RenderDelivery {
     // Main thread: the movie stands complete at the path; called instead of
     // "window.onRenderComplete()", after the insertion start is recorded.
     std::function<void(const std::filesystem::path&)> finished;
+    // Main thread: the job ended without a movie (cancelled, failed or its
+    // range refused), with the reason, empty when none was given.
+    std::function<void(const std::string& reason)> ended;
 };
 
 // One job. The fields above `cancelled` are fixed when the job starts; the

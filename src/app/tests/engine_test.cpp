@@ -65,9 +65,9 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 }
 
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
-    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportToResolve", "exportResolveHTML",
-                                         "exportResolveLottie", "fusionLiveBuildBegin", "openExternal",
-                                         "frameReady"};
+    const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveHTML",
+                                         "exportResolveLottie", "exportToResolve", "exportResolveSmart",
+                                         "fusionLiveBuildBegin", "openExternal", "frameReady"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);

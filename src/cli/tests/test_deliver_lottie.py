@@ -258,13 +258,6 @@ def test_request_while_a_render_runs_gets_no_answer(delivery):
     assert delivery.timeline() == before
 
 
-@pytest.mark.parametrize("route", ["smart"])
-def test_routes_not_built_yet_are_refused_in_french(delivery, route):
-    code, payload, err = delivery.deliver({"sequences": []}, route=route)
-    assert code == 1 and payload is None
-    assert "n'est pas encore disponible" in err
-
-
 @pytest.mark.parametrize("args", [[], ["lottie"], ["nowhere", "p.json"]])
 def test_deliver_usage(args):
     done = subprocess.run([CLI, "deliver"] + args, capture_output=True)

@@ -73,9 +73,18 @@ TEST_F(RenderJobTest, JobsThatCannotWriteAFileEndCancelledAndLeaveNothing) {
         engine->signals.clear();
         const fs::path target = folder / "out.mov";
         if (c.targetIsFolder) fs::create_directories(target / "inside");
-        job->executeExport(target, c.params);
+        // A route that started the job hears of its end once, with the reason.
+        std::vector<std::string> ended;
+        bool finished = false;
+        RenderDelivery delivery;
+        delivery.ended = [&](const std::string& reason) { ended.push_back(reason); };
+        delivery.finished = [&](const fs::path&) { finished = true; };
+        job->executeExport(target, c.params, std::move(delivery));
         engine->runUntilAnswered();
         EXPECT_EQ(engine->signals, std::vector<std::string>{"window.onRenderCancelled()"});
+        EXPECT_EQ(ended, std::vector<std::string>{job->lastCancelReason()});
+        EXPECT_FALSE(ended.empty() || ended[0].empty());
+        EXPECT_FALSE(finished);
         EXPECT_FALSE(engine->state.isRendering);
         EXPECT_EQ(engine->state.renderProgress, 0);
         if (c.targetIsFolder) {
@@ -88,9 +97,13 @@ TEST_F(RenderJobTest, JobsThatCannotWriteAFileEndCancelledAndLeaveNothing) {
 
 TEST_F(RenderJobTest, CancellingARunningJobStopsItAndRemovesThePartialFile) {
     useScript(std::string(300, 'D'), 5);
-    job->executeExport(folder / "out.mov", nativeParams(10.0));
+    int ended = 0;
+    RenderDelivery delivery;
+    delivery.ended = [&](const std::string&) { ++ended; };
+    job->executeExport(folder / "out.mov", nativeParams(10.0), std::move(delivery));
     runMainContextUntil([&] { return engine->state.renderProgress > 0; });
     job->cancelExport();
+    EXPECT_EQ(ended, 1);
     EXPECT_FALSE(job->isRendering());
     engine->runUntilAnswered();
     EXPECT_EQ(engine->signals, std::vector<std::string>{"window.onRenderCancelled()"});
