@@ -167,6 +167,10 @@ def test_sound_effects_are_checked_and_spread_over_lanes(route):
     assert [(name, [(i[0] - 90000, i[2]) for i in items]) for name, items in audio[1:]] == [
         ("Tessivo SFX", [(25, "Tessivo SFX - Boum")]),
         ("Tessivo SFX 2", [(38, "Tessivo SFX - SFX")])]
+    # "Volume" is no item property: the levels reach Resolve in dB (a volume above 1 counts as 1).
+    levels = [item["properties"].get("AudioVolume") for track in route.timeline()["tracks"]["audio"]
+              for item in track["items"]]
+    assert [round(level, 2) for level in levels] == [-6.02, 0.0]
 
 
 @pytest.mark.parametrize("fault, message, details, left", [

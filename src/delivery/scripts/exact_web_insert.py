@@ -5,7 +5,6 @@
 # Arguments: render path; range start in seconds; clip segments (JSON); "1"
 # when the movie was cut; segment files (JSON); sound-effect files (JSON).
 import json
-import math
 import os
 import re
 import sys
@@ -135,21 +134,6 @@ def place(timeline, pool, kind, base, entries, media_type):
     return tracks, items
 
 
-def set_volume(item, gain):
-    """"Volume" is no item property up to 21.0 (the call answers False); 21.1
-    takes the level as "AudioVolume" in dB through SetProperties. Errors are ignored."""
-    try:
-        if item.SetProperty("Volume", gain * 100.0):
-            return
-    except Exception:
-        pass
-    decibels = max(-100.0, 20.0 * math.log10(gain)) if gain > 0 else -100.0
-    try:
-        item.SetProperties({"AudioVolume": decibels})
-    except Exception:
-        pass
-
-
 def rename(item, name):
     if not item:
         return
@@ -273,7 +257,7 @@ def main():
                         continue
                     sfx_count += 1
                     rename(item, "Tessivo SFX - %s" % sound["name"])
-                    set_volume(item, min(max(sound["volume"], 0.0), 1.0))
+                    tessivo_set_volume(item, min(max(sound["volume"], 0.0), 1.0))
                 lost = [s["name"] for s in sounds if not s["placed"]]
                 if lost and sfx_count:
                     warnings.append("DaVinci n'a pas placé %d SFX : %s." % (len(lost), ", ".join(lost)))

@@ -286,10 +286,7 @@ def place_sounds(pool, timeline, effects, start_frame, rate):
             item.SetName("Tessivo SFX - %s" % name)
         except Exception:
             pass
-        try:
-            item.SetProperty("Volume", volume * 100)
-        except Exception:
-            pass
+        tessivo_set_volume(item, volume)
         placed += 1
     if placed == 0:
         return 0, "Les clips Fusion sont placés, mais DaVinci n'a pas importé les SFX."

@@ -158,21 +158,6 @@ def place(pool, timeline, kind, media_type, base_name, entries):
     return tracks, wanted, found, items_at(timeline, kind, wanted, found, before)
 
 
-def set_volume(item, gain):
-    """"Volume" is no item property up to 21.0 (the call answers False); 21.1
-    sets the level as "AudioVolume" in dB through SetProperties. Errors are ignored."""
-    try:
-        if item.SetProperty("Volume", gain * 100.0):
-            return
-    except Exception:
-        pass
-    decibels = max(-100.0, 20.0 * math.log10(gain)) if gain > 0 else -100.0
-    try:
-        item.SetProperties({"AudioVolume": decibels})
-    except Exception:
-        pass
-
-
 def add_sound_effects(pool, timeline, sfx_list, start_frame, rate):
     """Returns (sfxCount, warning)."""
     entries, names, volumes = [], [], []
@@ -197,7 +182,7 @@ def add_sound_effects(pool, timeline, sfx_list, start_frame, rate):
             item.SetName("Tessivo SFX - %s" % names[index])
         except Exception:
             pass
-        set_volume(item, min(max(volumes[index], 0.0), 1.0))
+        tessivo_set_volume(item, min(max(volumes[index], 0.0), 1.0))
     if not found:
         return 0, "Les clips Lottie sont placés, mais DaVinci n'a pas importé les SFX."
     missing = [names[i] for i in range(len(entries)) if i not in set(found)]

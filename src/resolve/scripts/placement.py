@@ -107,3 +107,20 @@ def tessivo_placement_summary(kind, wanted, found):
         n = counts[track]
         parts.append("piste %s %d : %d élément%s" % (label, track, n, "s" if n > 1 else ""))
     return ", ".join(parts)
+
+
+def tessivo_set_volume(item, gain):
+    """Sets a sound item's level, `gain` from 0 to 1. "Volume" is no item
+    property up to 21.0 (the call answers False); 21.1 takes the level as
+    "AudioVolume" in dB through SetProperties. Errors are ignored."""
+    import math
+    try:
+        if item.SetProperty("Volume", gain * 100.0):
+            return
+    except Exception:
+        pass
+    decibels = max(-100.0, 20.0 * math.log10(gain)) if gain > 0 else -100.0
+    try:
+        item.SetProperties({"AudioVolume": decibels})
+    except Exception:
+        pass
