@@ -6,7 +6,6 @@
 # when the movie was cut; segment files (JSON); sound-effect files (JSON).
 import json
 import os
-import re
 import sys
 import traceback
 
@@ -56,29 +55,8 @@ def json_list(index):
     return [entry for entry in value if isinstance(entry, dict)] if isinstance(value, list) else []
 
 
-def number(value, fallback):
-    try:
-        return float(value)
-    except (TypeError, ValueError):
-        return fallback
 
 
-def timeline_rate(timeline, project):
-    value = None
-    for source in (timeline, project):
-        try:
-            value = source.GetSetting("timelineFrameRate")
-        except Exception:
-            value = None
-        if value not in (None, ""):
-            break
-    if value in (None, ""):
-        value = "24"
-    try:
-        rate = float(str(value).replace(",", ".").split()[0])
-    except (ValueError, IndexError):
-        rate = 24.0
-    return rate if rate > 0 else 24.0
 
 
 def start_frame(timeline):
@@ -147,7 +125,7 @@ def main():
     if len(sys.argv) < 2:
         fail("Chemin du rendu manquant.")
     render_path = sys.argv[1]
-    start_seconds = number(sys.argv[2], 0.0) if len(sys.argv) > 2 else 0.0
+    start_seconds = tessivo_number(sys.argv[2], 0.0) if len(sys.argv) > 2 else 0.0
     segments = json_list(3)
     split = len(sys.argv) > 4 and sys.argv[4] == "1"
     segment_files = json_list(5)
@@ -184,8 +162,8 @@ def main():
             clip = import_one(pool, path)
             if not clip:
                 fail("DaVinci n'a pas pu importer un segment Tessivo.", filePath=path)
-            seg_start = number(record.get("start", start_seconds), start_seconds)
-            imported.append({"clip": clip, "start": seg_start, "end": number(record.get("end"), seg_start),
+            seg_start = tessivo_number(record.get("start", start_seconds), start_seconds)
+            imported.append({"clip": clip, "start": seg_start, "end": tessivo_number(record.get("end"), seg_start),
                              "text": str(record.get("text") or "").strip()})
     else:
         clip = import_one(pool, render_path)
@@ -201,7 +179,7 @@ def main():
     except Exception:
         subtitle_disabled = False
 
-    rate = timeline_rate(timeline, project)
+    rate = tessivo_timeline_rate(timeline, project)[0]
     first = start_frame(timeline)
     record_frame = first + round(max(0.0, start_seconds) * rate)
 
@@ -246,8 +224,8 @@ def main():
                 if not clip:
                     continue
                 name = str(record.get("name") or "").strip() or "SFX"
-                volume = number(record.get("volume", 0.85), 0.85)
-                sounds.append({"clip": clip, "frame": first + round(max(0.0, number(record.get("start", start_seconds),
+                volume = tessivo_number(record.get("volume", 0.85), 0.85)
+                sounds.append({"clip": clip, "frame": first + round(max(0.0, tessivo_number(record.get("start", start_seconds),
                                                                                          start_seconds)) * rate),
                                "length": clip_frames(clip, rate), "name": name, "volume": volume})
             if sounds:

@@ -47,31 +47,12 @@ def load_list(position):
     return [entry for entry in value if isinstance(entry, dict)]
 
 
-def number(value, default):
-    try:
-        result = float(value)
-    except (TypeError, ValueError):
-        return default
-    return result if result == result and result not in (float("inf"), float("-inf")) else default
 
 
 def frame_rate(timeline, project):
     """The timeline rate and whether its timecode drops frames."""
-    raw = None
-    for source in (timeline, project):
-        try:
-            raw = source.GetSetting("timelineFrameRate")
-        except Exception:
-            raw = None
-        if raw not in (None, ""):
-            break
-    if raw in (None, ""):
-        raw = "24"
-    tokens = str(raw).replace(",", ".").split()
-    rate = number(tokens[0], 24.0) if tokens else 24.0
-    if rate <= 0:
-        rate = 24.0
-    drop = "DF" in [t.upper() for t in tokens[1:]]
+    rate, text = tessivo_timeline_rate(timeline, project)
+    drop = "DF" in [t.upper() for t in text.replace(",", ".").split()[1:]]
     if not drop:
         for source in (timeline, project):
             try:
@@ -275,13 +256,13 @@ def place_sounds(pool, timeline, effects, start_frame, rate):
         if not path or not os.path.exists(path):
             missing.append(name)
             continue
-        frame = start_frame + frames_at(max(0.0, number(effect.get("start"), 0.0)), rate)
+        frame = start_frame + frames_at(max(0.0, tessivo_number(effect.get("start"), 0.0)), rate)
         result = place_sound(pool, timeline, lanes, dict(effect, filePath=path), frame)
         if result is None:
             missing.append(name)
             continue
         item, _ = result
-        volume = min(max(number(effect.get("volume"), 0.85), 0.0), 1.0)
+        volume = min(max(tessivo_number(effect.get("volume"), 0.85), 0.0), 1.0)
         try:
             item.SetName("Tessivo SFX - %s" % name)
         except Exception:
@@ -319,7 +300,7 @@ def main():
         fail("Media Pool DaVinci indisponible.")
 
     rate, drop = frame_rate(timeline, project)
-    start_frame = int(number(timeline.GetStartFrame(), 0))
+    start_frame = int(tessivo_number(timeline.GetStartFrame(), 0))
 
     subtitle_disabled = False
     if (timeline.GetTrackCount("subtitle") or 0) > 0:
@@ -330,8 +311,8 @@ def main():
 
     spans = []
     for clip in clips:
-        start = number(clip.get("start"), 0.0)
-        end = number(clip.get("end"), start)
+        start = tessivo_number(clip.get("start"), 0.0)
+        end = tessivo_number(clip.get("end"), start)
         length = max(1, frames_at(max(0.01, end - start), rate))
         record = start_frame + frames_at(max(0.0, start), rate)
         spans.append((record, record + length))

@@ -50,34 +50,13 @@ def as_list(value):
     return list(value) if isinstance(value, (list, tuple)) else []
 
 
-def number(value, default):
-    try:
-        result = float(value)
-    except (TypeError, ValueError, OverflowError):
-        return default
-    return result if math.isfinite(result) else default
 
 
-def timeline_rate(timeline, project):
-    value = None
-    for owner in (timeline, project):
-        try:
-            value = owner.GetSetting("timelineFrameRate")
-        except Exception:
-            value = None
-        if value not in (None, ""):
-            break
-    text = str(value if value not in (None, "") else "24").strip()
-    try:
-        rate = float(text.split()[0].replace(",", "."))
-    except (IndexError, ValueError):
-        return 24.0
-    return rate if math.isfinite(rate) and rate > 0 else 24.0
 
 
 def record_frame(start_frame, seconds, rate):
     # round() rounds halves to even.
-    return start_frame + int(round(max(0.0, number(seconds, 0.0)) * rate))
+    return start_frame + int(round(max(0.0, tessivo_number(seconds, 0.0)) * rate))
 
 
 def media_length(item, seconds, rate):
@@ -85,13 +64,13 @@ def media_length(item, seconds, rate):
     count converted to the timeline rate (floored, as Resolve converts), else
     the block's duration in frames. At least 1."""
     try:
-        frames = number(item.GetClipProperty("Frames"), 0.0)
-        fps = number(item.GetClipProperty("FPS"), 0.0)
+        frames = tessivo_number(item.GetClipProperty("Frames"), 0.0)
+        fps = tessivo_number(item.GetClipProperty("FPS"), 0.0)
     except Exception:
         frames = fps = 0.0
     if frames > 0 and fps > 0:
         return max(1, int(math.floor(frames * rate / fps + 1e-9)))
-    return max(1, int(math.ceil(max(0.0, number(seconds, 0.0)) * rate - 1e-9)))
+    return max(1, int(math.ceil(max(0.0, tessivo_number(seconds, 0.0)) * rate - 1e-9)))
 
 
 def clip_label(clip, index):
@@ -173,7 +152,7 @@ def add_sound_effects(pool, timeline, sfx_list, start_frame, rate):
         frame = record_frame(start_frame, sfx.get("start"), rate)
         entries.append((imported[0], frame, media_length(imported[0], 0.0, rate)))
         names.append(str(sfx.get("name") or "SFX"))
-        volumes.append(number(sfx.get("volume", 0.85), 0.85))
+        volumes.append(tessivo_number(sfx.get("volume", 0.85), 0.85))
     if not entries:
         return 0, "Les clips Lottie sont placés, mais DaVinci n'a pas importé les SFX."
     _, _, found, items = place(pool, timeline, "audio", 2, SFX_LANE_NAME, entries)
@@ -228,12 +207,12 @@ def main():
                  file_path=clip["filePath"])
         pool_items.append(imported[0])
 
-    rate = timeline_rate(timeline, project)
-    start_frame = int(number(timeline.GetStartFrame(), 0.0))
+    rate = tessivo_timeline_rate(timeline, project)[0]
+    start_frame = int(tessivo_number(timeline.GetStartFrame(), 0.0))
 
     entries = []
     for clip, item in zip(clips, pool_items):
-        seconds = max(0.0, number(clip.get("end"), 0.0) - max(0.0, number(clip.get("start"), 0.0)))
+        seconds = max(0.0, tessivo_number(clip.get("end"), 0.0) - max(0.0, tessivo_number(clip.get("start"), 0.0)))
         entries.append((item, record_frame(start_frame, clip.get("start"), rate), media_length(item, seconds, rate)))
     tracks, wanted, found, items = place(pool, timeline, "video", 1, LANE_NAME, entries)
     labels = [clip_label(clip, i) for i, clip in enumerate(clips)]

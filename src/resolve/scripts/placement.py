@@ -1,3 +1,30 @@
+def tessivo_number(value, default):
+    """`value` as a finite float, else `default` (Resolve may answer None, text or NaN)."""
+    try:
+        result = float(value)
+    except (TypeError, ValueError, OverflowError):
+        return default
+    return result if result == result and result not in (float("inf"), float("-inf")) else default
+
+
+def tessivo_timeline_rate(timeline, project):
+    """The timeline's frame rate and the setting's text ("29.97 DF"): the
+    first "timelineFrameRate" the timeline, then the project, gives; 24 when
+    neither gives a positive number."""
+    text = None
+    for owner in (timeline, project):
+        try:
+            text = owner.GetSetting("timelineFrameRate")
+        except Exception:
+            text = None
+        if text not in (None, ""):
+            break
+    text = str(text if text not in (None, "") else "24").strip()
+    tokens = text.replace(",", ".").split()
+    rate = tessivo_number(tokens[0], 24.0) if tokens else 24.0
+    return (rate if rate > 0 else 24.0), text
+
+
 def tessivo_track_lanes(spans):
     """Spreads record spans [start, end) over as few lanes as possible so that
     no two spans of one lane overlap: each span, taken in start order, goes to

@@ -8,8 +8,11 @@ import pytest
 from resolve_sim import timecode as sim_timecode
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
-with open(os.path.join(REPO, "src", "fusion", "scripts", "fusion_insert.py"), encoding="utf-8") as _handle:
-    _text = _handle.read()
+# The script runs with the shared placement functions in front of it.
+_text = ""
+for _path in (("src", "resolve", "scripts", "placement.py"), ("src", "fusion", "scripts", "fusion_insert.py")):
+    with open(os.path.join(REPO, *_path), encoding="utf-8") as _handle:
+        _text += _handle.read() + "\n"
 # The functions only: the script's body starts at main().
 SCRIPT = {}
 exec(compile(_text.split("\ndef main():")[0], "fusion_insert.py", "exec"), SCRIPT)  # noqa: S102
