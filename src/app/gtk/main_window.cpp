@@ -3,7 +3,47 @@
 #include "app/gtk/offscreen_render_surface.h"
 #include "app/gtk/style.h"
 
+#include <algorithm>
+
 namespace tessivo {
+
+namespace {
+
+MainWindow::Size clampedTo(MainWindow::Size wanted, MainWindow::Size area) {
+    if (area.width <= 0 || area.height <= 0) return wanted;
+    return {std::min(wanted.width, area.width), std::min(wanted.height, area.height)};
+}
+
+// The work area of the monitor the window will most likely open on: the one
+// under the pointer, else the primary one, else the first.
+MainWindow::Size workAreaForNewWindow() {
+    GdkDisplay* display = gdk_display_get_default();  // not owned
+    if (!display) return {};
+    GdkMonitor* monitor = nullptr;  // not owned
+    if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
+        if (GdkDevice* pointer = gdk_seat_get_pointer(seat)) {
+            int x = 0, y = 0;
+            gdk_device_get_position(pointer, nullptr, &x, &y);
+            monitor = gdk_display_get_monitor_at_point(display, x, y);
+        }
+    }
+    if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return {};
+    GdkRectangle area{};
+    gdk_monitor_get_workarea(monitor, &area);
+    return {area.width, area.height};
+}
+
+}  // namespace
+
+MainWindow::Size MainWindow::fittedDefaultSize(Size workArea) {
+    return clampedTo({kDefaultWidth, kDefaultHeight}, workArea);
+}
+
+MainWindow::Size MainWindow::fittedMinimumSize(Size workArea) {
+    return clampedTo({kMinimumWidth, kMinimumHeight}, workArea);
+}
 
 MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
                        std::optional<std::filesystem::path> entryPage)
@@ -15,8 +55,11 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
     GtkWidget* toplevel = application ? gtk_application_window_new(application) : gtk_window_new(GTK_WINDOW_TOPLEVEL);
     window_ = retainGObject(GTK_WINDOW(toplevel));
     gtk_window_set_title(window_.get(), "Tessivo");
-    gtk_window_set_default_size(window_.get(), kDefaultWidth, kDefaultHeight);
-    gtk_widget_set_size_request(toplevel, kMinimumWidth, kMinimumHeight);
+    const Size workArea = workAreaForNewWindow();
+    const Size size = fittedDefaultSize(workArea);
+    const Size minimum = fittedMinimumSize(workArea);
+    gtk_window_set_default_size(window_.get(), size.width, size.height);
+    gtk_widget_set_size_request(toplevel, minimum.width, minimum.height);
     gtk_style_context_add_class(gtk_widget_get_style_context(toplevel), kMainWindowClass);
 
     overlayContainer_ = adoptGObject(GTK_OVERLAY(gtk_overlay_new()));

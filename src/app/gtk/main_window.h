@@ -24,6 +24,18 @@ public:
     static constexpr int kMinimumWidth = 1280;
     static constexpr int kMinimumHeight = 800;
 
+    struct Size {
+        int width = 0;
+        int height = 0;
+        bool operator==(const Size&) const = default;
+    };
+    // The default and minimum sizes of the window on a monitor whose work area
+    // (the screen less panels and docks) is `workArea`: each no larger than it,
+    // so that no edge of the page falls off the screen. An empty work area
+    // (none known) leaves the sizes as they are.
+    static Size fittedDefaultSize(Size workArea);
+    static Size fittedMinimumSize(Size workArea);
+
     // Main thread. Builds the window around `engine`, connects the page to it
     // and loads `entryPage` (none: the page stays empty). With an application
     // the window is one of its windows; without (tests), a plain toplevel.

@@ -6,6 +6,7 @@
 
 #include <cairo.h>
 
+#include <memory>
 #include <utility>
 
 namespace tessivo {
@@ -101,6 +102,14 @@ OffscreenRenderSurface::OffscreenRenderSurface(int width, int height, RenderMess
     contentManager_ = adoptGObject(webkit_user_content_manager_new());
     webView_ = adoptGObject(WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contentManager_.get())));
     messageHandler_ = std::make_unique<RenderMessageHandler>(contentManager_.get(), std::move(receiver));
+    // The render page is the editor's page loaded a second time: this flag,
+    // set before any of its scripts runs, keeps the editor from starting
+    // there (no project storage, no messages of its own to the engine).
+    std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> renderFlag(webkit_user_script_new(
+        "window.tessivoRenderMode = true;", WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr),
+        webkit_user_script_unref);
+    webkit_user_content_manager_add_script(contentManager_.get(), renderFlag.get());
     cancellable_ = adoptGObject(g_cancellable_new());
 
     // The page's own transparency is what the movie's alpha records.

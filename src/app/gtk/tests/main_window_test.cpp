@@ -134,6 +134,24 @@ TEST_F(MainWindowTest, ShowsTheEntryPageFillingTheWindow) {
     EXPECT_GE(page.height, MainWindow::kMinimumHeight);
 }
 
+TEST(MainWindowSize, FitsTheMonitorWorkArea) {
+    using Size = MainWindow::Size;
+    struct Case {
+        Size workArea, wantedDefault, wantedMinimum;
+    };
+    const Case cases[] = {
+        {{1920, 1080}, {1720, 980}, {1280, 800}},  // room to spare
+        {{1600, 1000}, {1600, 980}, {1280, 800}},  // narrower than the default
+        {{1600, 900}, {1600, 900}, {1280, 800}},   // both dimensions clamped
+        {{1024, 700}, {1024, 700}, {1024, 700}},   // smaller than the minimum too
+        {{0, 0}, {1720, 980}, {1280, 800}},        // no monitor known
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MainWindow::fittedDefaultSize(c.workArea), c.wantedDefault) << c.workArea.width;
+        EXPECT_EQ(MainWindow::fittedMinimumSize(c.workArea), c.wantedMinimum) << c.workArea.width;
+    }
+}
+
 TEST_F(MainWindowTest, OnlyObjectBodiesReachTheDispatcher) {
     // Bodies that are not envelopes come first; messages arrive in order, so by
     // the time the envelope is handled every earlier one has been seen.

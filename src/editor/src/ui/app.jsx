@@ -1,0 +1,3 @@
+export function App() {
+    return <main class="editor"><h1>Tessivo</h1></main>;
+}
