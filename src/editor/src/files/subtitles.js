@@ -245,6 +245,18 @@ export function writeSrt(blocks) {
     return out;
 }
 
+// ---- a whole file --------------------------------------------------------------
+
+// The bytes of a dropped or picked file → {blocks, count, skipped, encoding,
+// format} ready for `blocks/import` (the page reads the bytes with
+// readFileAsBytes).
+export function subtitleFileToBlocks(bytes, fileName = '', project = {}) {
+    const { text, encoding } = decodeSubtitleBytes(bytes);
+    const { cues, skipped, format } = parseSubtitles(text, fileName);
+    const blocks = cuesToBlocks(cues, project, format);
+    return { blocks, count: blocks.length, skipped, encoding, format };
+}
+
 // ---- cues → blocks -------------------------------------------------------------
 
 const percent = (v) => {
