@@ -218,6 +218,11 @@ test('following Resolve moves the playhead to the watched time', () => {
     assert.equal(engine().resolve.playhead.time, 4);
     win.onFusionPlayheadChanged({ success: false, needsTimeline: true, projectName: 'P' });
     assert.equal(engine().resolve.playhead.available, false);
+    // A watch that cannot start says so through the same callback.
+    bridge.watchPlayhead(true);
+    win.onFusionPlayheadChanged({ success: false, error: 'python3 introuvable' });
+    assert.equal(engine().requests.watch.status, 'failed');
+    assert.match(engine().notice.title, /python3 introuvable/);
 });
 
 test('insertion and application share a callback and are told apart', () => {

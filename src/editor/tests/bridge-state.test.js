@@ -65,22 +65,6 @@ test('template, palette, live and timeline answers', () => {
             },
         },
         {
-            name: 'live delete refused in the script’s words',
-            actions: [pending('live'), { type: 'engine/liveResult', payload: { success: false, requestId: 'r', message: 'Élément introuvable.' } }],
-            check: (s) => {
-                assert.equal(s.library.live.requestId, 'r');
-                assert.match(s.notice.title, /Élément introuvable/);
-            },
-        },
-        {
-            name: 'timeline sync failure',
-            actions: [pending('timelineLoad'), { type: 'engine/timelineLoaded', payload: { success: false, error: 'Timeline Resolve indisponible.' } }],
-            check: (s) => {
-                assert.equal(s.requests.timelineLoad.status, 'failed');
-                assert.equal(s.notice.title, 'Timeline Resolve indisponible.');
-            },
-        },
-        {
             name: 'insert with warnings',
             actions: [pending('libraryApply'), { type: 'engine/effectInserted', op: 'libraryApply', payload: { success: true, message: 'Effet appliqué.', warnings: ['Le réglage Font n’a pas pu être appliqué automatiquement.'] } }],
             check: (s) => {
@@ -97,22 +81,6 @@ test('template, palette, live and timeline answers', () => {
                 assert.equal(s.requests.still.status, 'done');
                 assert.equal(s.resolve.still, null);
                 assert.equal(s.notice.tone, 'warning');
-            },
-        },
-        {
-            name: 'playhead before the timeline start counts from it; the watch fills in the timeline',
-            actions: [{ type: 'engine/playheadChanged', payload: { success: true, timelineName: 'M', timelineId: 't', fps: 24, startFrame: 86400, currentFrame: 86424 } }],
-            check: (s) => {
-                assert.equal(s.resolve.playhead.time, 1);
-                assert.deepEqual([s.resolve.timelineName, s.resolve.timelineId, s.resolve.fps], ['M', 't', 24]);
-            },
-        },
-        {
-            name: 'the watch could not start',
-            actions: [pending('watch'), { type: 'engine/playheadChanged', payload: { success: false, error: 'python3 introuvable' } }],
-            check: (s) => {
-                assert.equal(s.requests.watch.status, 'failed');
-                assert.match(s.notice.title, /python3 introuvable/);
             },
         },
     ];
