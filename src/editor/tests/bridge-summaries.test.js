@@ -85,7 +85,7 @@ test('import texts', () => {
         assert.equal(s.tone, tone);
         assert.equal(s.title, title);
     }
-    assert.deepEqual(fileImportSummary({ count: 10, skipped: 2, encoding: 'windows-1252' }).lines, ['2 blocs illisibles ignorés.', 'Encodage lu : windows-1252.']);
+    assert.deepEqual(fileImportSummary({ count: 10, skipped: 2, encoding: 'windows-1252' }).lines, ['2 blocs illisibles ignorés.', 'Encodage lu : Windows-1252 (ancien format Windows).']);
 });
 
 test('library texts', () => {

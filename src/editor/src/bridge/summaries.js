@@ -94,12 +94,19 @@ export function importSummary(payload) {
     return { tone: 'ok', title: `${plural(count, 'sous-titre importé', 'sous-titres importés')} depuis DaVinci Resolve.`, lines };
 }
 
+const ENCODING_NAMES = {
+    'utf-8-bom': 'UTF-8 avec BOM',
+    'utf-16le': 'UTF-16 LE',
+    'utf-16be': 'UTF-16 BE',
+    'windows-1252': 'Windows-1252 (ancien format Windows)',
+};
+
 // The outcome of reading a subtitle file → {tone, title, lines}.
 export function fileImportSummary({ count = 0, skipped = 0, fileName = '', encoding = '' } = {}) {
     const name = fileName ? ` de « ${fileName} »` : '';
     const lines = [];
     if (skipped) lines.push(`${plural(skipped, 'bloc illisible ignoré', 'blocs illisibles ignorés')}.`);
-    if (encoding && encoding !== 'utf-8') lines.push(`Encodage lu : ${encoding}.`);
+    if (ENCODING_NAMES[encoding]) lines.push(`Encodage lu : ${ENCODING_NAMES[encoding]}.`);
     if (!count) return { tone: 'error', title: `Aucun sous-titre lisible${name}.`, lines };
     return { tone: skipped ? 'warning' : 'ok', title: `${plural(count, 'sous-titre importé', 'sous-titres importés')}${name}.`, lines };
 }
