@@ -139,7 +139,9 @@ export function moveBlocks(state, action) {
     if (!(key !== null && g && g.type === 'move' && g.key === key && sameList(g.ids, ids))) {
         const want = new Set(ids);
         const origin = new Map();
-        for (const b of project.blocks) if (want.has(b.id)) origin.set(b.id, { startTime: b.startTime, trackId: b.trackId });
+        project.blocks.forEach((b, index) => {
+            if (want.has(b.id)) origin.set(b.id, { startTime: b.startTime, trackId: b.trackId, index });
+        });
         if (origin.size === 0) return state;
         g = { type: 'move', key, ids, origin, delta: 0, trackDelta: 0 };
     }
@@ -162,12 +164,15 @@ export function moveBlocks(state, action) {
     if (maxTrack + tracks > project.tracks.length - 1) tracks = project.tracks.length - 1 - maxTrack;
     if (minTrack + tracks < 0) tracks = -minTrack;
 
+    // Only the moved blocks are visited: each remembers its index, checked
+    // (blocks keep their order while they move; other edits end the gesture).
     let blocks = project.blocks;
     let copied = false;
-    for (let i = 0; i < blocks.length; i++) {
+    for (const [id, o] of g.origin) {
+        let i = o.index;
+        if (blocks[i] === undefined || blocks[i].id !== id) i = blocks.findIndex((b) => b.id === id);
+        if (i < 0) continue;
         const b = blocks[i];
-        const o = g.origin.get(b.id);
-        if (!o) continue;
         const startTime = fromFrame(toFrame(o.startTime, fps) + frames, fps);
         const trackId = o.trackId + tracks;
         if (startTime === b.startTime && trackId === b.trackId) continue;

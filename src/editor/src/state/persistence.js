@@ -42,7 +42,10 @@ export function parseProjectFile(text) {
 // A file name for the project: its name without characters that file systems
 // refuse, with the extension.
 export function projectFileName(project) {
-    const base = String(project.name || 'Projet').replace(/[\\/:*?"<>|\u0000-\u001f]+/g, ' ').trim() || 'Projet';
+    const base = String(project.name || 'Projet')
+        .replace(/[\\/:*?"<>|\u0000-\u001f]+/g, ' ')
+        .replace(/\s+/g, ' ')
+        .trim() || 'Projet';
     return base.slice(0, 80) + FILE_EXTENSION;
 }
 

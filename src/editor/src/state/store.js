@@ -2,7 +2,7 @@
 // dispatching actions through the pure `update`. Project changes are recorded
 // for undo (merged under a gesture key), saved to the page's storage shortly
 // after, and the user's presets are saved whenever they change.
-import { createHistory, HISTORY_DEPTH } from './history.js';
+import { HISTORY_DEPTH, HISTORY_WEIGHT, changeWeight, createHistory } from './history.js';
 import { newProject } from './model.js';
 import { initialState, update } from './update.js';
 import {
@@ -11,11 +11,11 @@ import {
 
 // options: storage (localStorage-like, optional), win (a window whose
 // `pagehide` flushes the pending save), saveDelay (ms), timers ({setTimeout,
-// clearTimeout}), historyDepth, project (start with this project instead of
+// clearTimeout}), historyDepth, historyWeight (see history.js), project (start with this project instead of
 // the stored one), now (clock, for the name of a set-aside project).
 export function createStore(options = {}) {
     const { storage = null, win = null, saveDelay = 400, timers = globalThis } = options;
-    const history = createHistory(options.historyDepth ?? HISTORY_DEPTH);
+    const history = createHistory(options.historyDepth ?? HISTORY_DEPTH, options.historyWeight ?? HISTORY_WEIGHT);
     const listeners = new Set();
 
     let project = options.project ?? null;
@@ -86,7 +86,7 @@ export function createStore(options = {}) {
         const next = update(prev, action); // may throw (project/load of a bad project): nothing changes then
         if (next === prev) return undefined;
         if (next.project !== prev.project) {
-            history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture);
+            history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture, changeWeight(prev.project, next.project));
             autosave.changed();
         }
         if (next.ui.presets !== prev.ui.presets && !savePresets(storage, next.ui.presets)) {
