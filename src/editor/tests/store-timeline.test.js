@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { byId, spans, storeWith } from './store-helpers.js';
 import { snapTime } from '../src/state/model.js';
+import { initialState, update } from '../src/state/update.js';
 
 test('moves snap to frames, stop at 0 as a group and stay on existing tracks', () => {
     const cases = [
@@ -223,4 +224,23 @@ test('view and playhead actions keep their values in range', () => {
         assert.equal(read(store.getState()), expected, JSON.stringify(action));
     }
     assert.equal(store.getState().history.canUndo, false, 'view actions are not undoable');
+});
+
+test('a new project takes the given rate, else the Resolve timeline\'s, else 25', () => {
+    const withResolve = (fps) => {
+        const s = initialState();
+        return { ...s, ui: { ...s.ui, engine: { ...s.ui.engine, resolve: fps === undefined ? null : { fps } } } };
+    };
+    const cases = [
+        [{ fps: 50 }, 30, 50],
+        [{}, 30, 30],
+        [{}, 'n/a', 25],
+        [{}, undefined, 25],
+        [{ fps: 0 }, undefined, 25],
+    ];
+    for (const [opts, resolveFps, expected] of cases) {
+        const next = update(withResolve(resolveFps), { type: 'project/new', ...opts });
+        assert.equal(next.project.fps, expected, JSON.stringify([opts, resolveFps]));
+        assert.deepEqual([next.project.width, next.project.height, next.project.blocks], [1920, 1080, []]);
+    }
 });

@@ -51,6 +51,17 @@ export function projectFileName(project) {
 
 // ---- page storage ------------------------------------------------------------
 
+// The page's localStorage, or null where the page may not use it (reading
+// the property itself throws in a page without storage rights).
+export function pageStorage(win = globalThis) {
+    try {
+        const storage = win.localStorage;
+        return storage && typeof storage.getItem === 'function' ? storage : null;
+    } catch {
+        return null;
+    }
+}
+
 function tryRead(storage, key) {
     try {
         return { value: storage.getItem(key) };

@@ -78,7 +78,14 @@ function updateSfx(state, action) {
         case 'sfx/update': {
             const i = project.sfx.findIndex((s) => s.id === action.id);
             if (i < 0 || !action.patch || typeof action.patch !== 'object') return state;
-            const merged = readSfxItem({ ...project.sfx[i], ...action.patch, id: action.id }, project.fps);
+            // Each refused field keeps its value (a NaN volume must not become the default).
+            const patch = {};
+            const p = action.patch;
+            if (typeof p.name === 'string') patch.name = p.name;
+            if (typeof p.dataUrl === 'string' && p.dataUrl.startsWith('data:')) patch.dataUrl = p.dataUrl;
+            if (num(p.time) !== null) patch.time = p.time;
+            if (num(p.volume) !== null) patch.volume = p.volume;
+            const merged = readSfxItem({ ...project.sfx[i], ...patch, id: action.id }, project.fps);
             if (!merged) return state;
             const old = project.sfx[i];
             if (merged.name === old.name && merged.time === old.time && merged.volume === old.volume && merged.dataUrl === old.dataUrl) return state;
@@ -153,8 +160,13 @@ export function update(state, action) {
 
 function route(state, action) {
     switch (action.type) {
-        case 'project/new':
-            return freshProject(state, newProject({ width: action.width, height: action.height, fps: action.fps }));
+        case 'project/new': {
+            // Without a rate of its own, a new project takes the rate of the
+            // Resolve timeline when the engine has reported one.
+            const resolve = state.ui.engine && state.ui.engine.resolve;
+            const fps = validFps(action.fps) ? action.fps : resolve && validFps(resolve.fps) ? resolve.fps : undefined;
+            return freshProject(state, newProject({ width: action.width, height: action.height, fps }));
+        }
         case 'project/load':
             return freshProject(state, validateProject(action.project));
         case 'project/setFps':
