@@ -18,6 +18,11 @@ test('blocks at a time: start included, end excluded, lowest track first', () =>
         [3, []],
     ];
     for (const [time, texts] of cases) assert.deepEqual(blocksAt(project, time).map((b) => b.text), texts, `t=${time}`);
+    // 0.04 + 0.2 is 0.24000000000000002 in floating point: the block still ends at 0.24.
+    const short = storeWith([[0.04, 0.2, 0, 'court']]).store.getState().project;
+    assert.deepEqual(blocksAt(short, 0.24), []);
+    assert.equal(blocksAt(short, 0.04).length, 1);
+    assert.deepEqual(blocksInRange(short, 'playhead', { playhead: 0.24, selection: [] }), []);
 });
 
 test('ranges of a send: all, selection, playhead to end', () => {

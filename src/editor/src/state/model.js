@@ -109,8 +109,10 @@ export function frameDuration(fps) {
     return 1 / fps;
 }
 
+// Rounded like the stored times: 0.04 + 0.2 is 0.24000000000000002 in
+// floating point, and a block must not still show at its own end.
 export function blockEnd(block) {
-    return block.startTime + block.duration;
+    return Math.round((block.startTime + block.duration) * 1e6) / 1e6;
 }
 
 // ---- ids -----------------------------------------------------------------
