@@ -171,6 +171,13 @@ test('import replaces or appends; appended blocks that would overlap go on new t
     }
 });
 
+test('an import at another frame rate puts the blocks already there on its frames too', () => {
+    const { store } = storeWith([[0.04, 0.12]]);
+    store.dispatch({ type: 'blocks/import', blocks: [{ text: 'n', startTime: 5, duration: 1 }], replace: false, fps: 30 });
+    const [old] = store.getState().project.blocks;
+    assert.deepEqual([old.startTime, old.duration], [0.033333, 0.133333]);
+});
+
 test('delete removes blocks and drops them from the selection', () => {
     const { store } = storeWith([[0, 1], [1, 1], [2, 1]]);
     store.dispatch({ type: 'selection/set', ids: ['b1', 'b3'] });

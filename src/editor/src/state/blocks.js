@@ -4,7 +4,7 @@
 // step is recorded for a no-op). Only the blocks that change are copied.
 import {
     DEFAULT_BLOCK_DURATION, DEFAULT_TEXT, blockEnd, ensureTracks, fromFrame, makeBlock, nextBlockId,
-    reserveIdsOf, toFrame, trackName, validFps,
+    reserveIdsOf, snapTime, toFrame, trackName, validFps,
 } from './model.js';
 import { sanitizeStylePatch } from './style.js';
 import { readBlock } from './validate.js';
@@ -56,7 +56,7 @@ export function addBlock(state, action) {
 // placed on new tracks above, so nothing already there is covered.
 export function importBlocks(state, action) {
     let project = state.project;
-    if (validFps(action.fps)) project = { ...project, fps: Number(action.fps) };
+    if (validFps(action.fps) && Number(action.fps) !== project.fps) project = retime(project, Number(action.fps));
     if (typeof action.timelineId === 'string' && action.timelineId) project = { ...project, resolveTimelineId: action.timelineId };
     const raws = Array.isArray(action.blocks) ? action.blocks : [];
     const incoming = [];
@@ -79,6 +79,18 @@ export function importBlocks(state, action) {
     const blocks = kept.concat(incoming);
     const selection = action.replace ? [] : state.ui.selection;
     return withProject(state, { ...project, tracks, blocks }, { ...state.ui, selection, gesture: null });
+}
+
+// The project at another frame rate: every time moved to the nearest frame
+// of the new rate (blocks at least one frame long), so it stays on frames.
+export function retime(project, fps) {
+    const blocks = project.blocks.map((b) => {
+        const s = toFrame(b.startTime, fps);
+        const e = Math.max(s + 1, toFrame(blockEnd(b), fps));
+        return { ...b, startTime: fromFrame(s, fps), duration: fromFrame(e - s, fps) };
+    });
+    const sfx = project.sfx.map((s) => ({ ...s, time: snapTime(s.time, fps) }));
+    return { ...project, fps, blocks, sfx };
 }
 
 function overlapsAny(existing, incoming) {

@@ -3,11 +3,11 @@
 // action that changes nothing returns the very same state, which the store
 // reads as "nothing to record, nothing to save".
 import { engineUpdate, initialEngineState } from './engine-state.js';
-import { fromFrame, newProject, snapTime, toFrame, validFps, blockEnd } from './model.js';
+import { fromFrame, newProject, toFrame, validFps } from './model.js';
 import { normalizeColor } from './style.js';
 import { validateProject, readSfxItem, nextSfxId } from './validate.js';
 import {
-    addBlock, addTrack, deleteBlocks, importBlocks, mergeBlocks, moveBlocks, setText, splitBlocks, trimBlock,
+    addBlock, addTrack, deleteBlocks, importBlocks, mergeBlocks, moveBlocks, retime, setText, splitBlocks, trimBlock,
 } from './blocks.js';
 import { applyPreset, applyStyle, deletePreset, readUserPresets, savePreset } from './presets.js';
 
@@ -52,18 +52,9 @@ function freshProject(state, project) {
     return { ...state, project, ui: { ...state.ui, selection: [], gesture: null, playhead: 0, scroll: 0 } };
 }
 
-// project/setFps: every time is moved to the nearest frame of the new rate
-// (blocks at least one frame long), so the whole project stays on frames.
 function changeFps(state, fps) {
     if (!validFps(fps) || Number(fps) === state.project.fps) return state;
-    const rate = Number(fps);
-    const blocks = state.project.blocks.map((b) => {
-        const s = toFrame(b.startTime, rate);
-        const e = Math.max(s + 1, toFrame(blockEnd(b), rate));
-        return { ...b, startTime: fromFrame(s, rate), duration: fromFrame(e - s, rate) };
-    });
-    const sfx = state.project.sfx.map((s) => ({ ...s, time: snapTime(s.time, rate) }));
-    return { ...state, project: { ...state.project, fps: rate, blocks, sfx } };
+    return { ...state, project: retime(state.project, Number(fps)) };
 }
 
 function updateSfx(state, action) {
