@@ -57,7 +57,8 @@ export function addBlock(state, action) {
 export function importBlocks(state, action) {
     let project = state.project;
     if (validFps(action.fps) && Number(action.fps) !== project.fps) project = retime(project, Number(action.fps));
-    if (typeof action.timelineId === 'string' && action.timelineId) project = { ...project, resolveTimelineId: action.timelineId };
+    const timelineId = typeof action.timelineId === 'number' ? String(action.timelineId) : action.timelineId;
+    if (typeof timelineId === 'string' && timelineId) project = { ...project, resolveTimelineId: timelineId };
     const raws = Array.isArray(action.blocks) ? action.blocks : [];
     const incoming = [];
     for (const raw of raws) {

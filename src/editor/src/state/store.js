@@ -5,6 +5,7 @@
 import { HISTORY_DEPTH, HISTORY_WEIGHT, changeWeight, createHistory } from './history.js';
 import { newProject } from './model.js';
 import { initialState, update } from './update.js';
+import { validateProject } from './validate.js';
 import {
     PRESETS_FAILED_TEXT, STORAGE_FULL_TEXT, createAutosave, loadStoredPresets, loadStoredProject, savePresets,
 } from './persistence.js';
@@ -18,7 +19,7 @@ export function createStore(options = {}) {
     const history = createHistory(options.historyDepth ?? HISTORY_DEPTH, options.historyWeight ?? HISTORY_WEIGHT);
     const listeners = new Set();
 
-    let project = options.project ?? null;
+    let project = options.project ? validateProject(options.project) : null;
     let startNotice = null;
     let blocked = false;
     if (!project && storage) {

@@ -27,6 +27,7 @@ export function initialUi() {
         presets: [],
         engine: initialEngineState(),
         notice: null,   // {tone, text, source} the editor's own message to show, or null
+        restored: false, // whether the project was read back from the page's storage at start
         gesture: null,  // the move in progress under a gesture key (see moveBlocks)
     };
 }
