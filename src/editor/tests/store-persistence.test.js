@@ -44,6 +44,18 @@ test('leaving the page writes the pending save at once', () => {
     assert.equal(JSON.parse(storage.getItem(PROJECT_KEY)).blocks.length, 1);
     store.dispose();
     assert.equal(handlers.pagehide, undefined);
+
+    // Without a window named, the page's own window is used.
+    const saved = [globalThis.addEventListener, globalThis.removeEventListener];
+    globalThis.addEventListener = win.addEventListener;
+    globalThis.removeEventListener = win.removeEventListener;
+    try {
+        const own = createStore({ storage: memoryStorage(), timers: manualTimers(), project: newProject() });
+        assert.equal(typeof handlers.pagehide, 'function');
+        own.dispose();
+    } finally {
+        [globalThis.addEventListener, globalThis.removeEventListener] = saved;
+    }
 });
 
 test('a full storage is reported in French, never thrown, and retried', () => {

@@ -10,12 +10,17 @@ import {
     PRESETS_FAILED_TEXT, STORAGE_FULL_TEXT, createAutosave, loadStoredPresets, loadStoredProject, savePresets,
 } from './persistence.js';
 
-// options: storage (localStorage-like, optional), win (a window whose
-// `pagehide` flushes the pending save), saveDelay (ms), timers ({setTimeout,
-// clearTimeout}), historyDepth, historyWeight (see history.js), project (start with this project instead of
-// the stored one), now (clock, for the name of a set-aside project).
+// options: storage (localStorage-like, optional), win (the window whose
+// `pagehide` flushes the pending save; default the global window), saveDelay
+// (ms), timers ({setTimeout, clearTimeout}), historyDepth, historyWeight (see
+// history.js), project (start with this project instead of the stored one),
+// now (clock, for the name of a set-aside project).
 export function createStore(options = {}) {
-    const { storage = null, win = null, saveDelay = 400, timers = globalThis } = options;
+    const { storage = null, saveDelay = 400, timers = globalThis } = options;
+    // With a storage and no window named, the page's own window (when there is
+    // one) flushes the pending save as the page goes away; `win: null` opts out.
+    const win = options.win !== undefined ? options.win
+        : storage && typeof globalThis.addEventListener === 'function' ? globalThis : null;
     const history = createHistory(options.historyDepth ?? HISTORY_DEPTH, options.historyWeight ?? HISTORY_WEIGHT);
     const listeners = new Set();
 
