@@ -15,6 +15,8 @@ test('changes are saved once per pause, the latest version, and restored by the 
     assert.equal(storage.getItem(PROJECT_KEY), null, 'nothing written during the burst');
     assert.equal(timers.count, 1, 'one save pending for the whole burst');
     timers.runAll();
+    assert.equal(storage.getItem(PROJECT_KEY), null, 'a drag going on puts the write off');
+    timers.runAll();
     const saved = JSON.parse(storage.getItem(PROJECT_KEY));
     assert.deepEqual(saved, store.getState().project);
 
@@ -28,6 +30,17 @@ test('changes are saved once per pause, the latest version, and restored by the 
     next.dispatch({ type: 'blocks/add' });
     const ids = next.getState().project.blocks.map((b) => b.id);
     assert.equal(new Set(ids).size, ids.length, 'new ids do not collide with restored ones');
+});
+
+test('a drag that never pauses is still saved after a bounded wait', () => {
+    const { store, storage, timers } = storeWith([[1, 1]]);
+    let ticks = 0;
+    while (storage.getItem(PROJECT_KEY) === null && ticks < 20) {
+        store.dispatch({ type: 'blocks/move', ids: ['b1'], delta: 0.04, gesture: 'g' });
+        timers.runAll();
+        ticks++;
+    }
+    assert.equal(ticks, 7);
 });
 
 test('leaving the page writes the pending save at once', () => {

@@ -132,19 +132,41 @@ function notice(tone, text) {
     return { tone, text, source: 'storage' };
 }
 
-// Coalesced saving of the project: `changed()` after each change; the project
-// is written at most once per `delay` ms (the latest version), and at once by
-// `flush()`. `report(ok)` hears whether each write succeeded.
-export function createAutosave({ storage, getProject, report, delay = 400, timers = globalThis }) {
+// Coalesced saving of the project: `changed(busy)` after each change; the
+// project is written at most once per `delay` ms (the latest version), and at
+// once by `flush()`. While a gesture goes on (`busy` changes keep coming) the
+// write waits for a pause, up to `maxDefers` delays, so a drag is not slowed
+// by serialising the whole project. `report(ok)` hears whether each write
+// succeeded.
+export function createAutosave({ storage, getProject, report, delay = 400, maxDefers = 6, timers = globalThis }) {
     let timer = null;
     let dirty = false;
     let blocked = false;
+    let busy = false;
+    let defers = 0;
+
+    function arm() {
+        if (timer === null && !blocked && storage) timer = timers.setTimeout(tick, delay);
+    }
+
+    function tick() {
+        timer = null;
+        if (busy && defers < maxDefers) {
+            busy = false;
+            defers += 1;
+            arm();
+            return;
+        }
+        flush();
+    }
 
     function flush() {
         if (timer !== null) {
             timers.clearTimeout(timer);
             timer = null;
         }
+        busy = false;
+        defers = 0;
         if (!dirty || blocked || !storage) return;
         dirty = false;
         let text;
@@ -160,9 +182,10 @@ export function createAutosave({ storage, getProject, report, delay = 400, timer
     }
 
     return {
-        changed() {
+        changed(duringGesture = false) {
             dirty = true;
-            if (timer === null && !blocked && storage) timer = timers.setTimeout(flush, delay);
+            if (duringGesture) busy = true;
+            arm();
         },
         flush,
         block() {

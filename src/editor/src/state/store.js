@@ -93,7 +93,7 @@ export function createStore(options = {}) {
         if (next === prev) return undefined;
         if (next.project !== prev.project) {
             history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture, changeWeight(prev.project, next.project));
-            autosave.changed();
+            autosave.changed(action.gesture != null);
         }
         if (next.ui.presets !== prev.ui.presets && !savePresets(storage, next.ui.presets)) {
             set({ ...next, ui: { ...next.ui, notice: { tone: 'error', text: PRESETS_FAILED_TEXT, source: 'storage' } } });
