@@ -156,6 +156,8 @@ test('import replaces or appends; appended blocks that would overlap go on new t
         ['append without overlap', [[10, 1]], false, undefined, [['x', 10, 0], ['Un', 0.6, 0], ['Trois', 3, 0]], 1],
         ['append with overlap', [[1, 1]], false, undefined, [['x', 1, 0], ['Un', 0.6, 1], ['Trois', 3, 1]], 2],
         ['replace at the timeline rate', [], true, 30, [['Un', 0.6, 0], ['Trois', 3, 0]], 1],
+        ['append inside a long block', [[0, 10], [0.2, 0.2]], false, undefined, [['x', 0, 0], ['x', 0.2, 0], ['Un', 0.6, 1], ['Trois', 3, 1]], 2],
+        ['append next to blocks, touching ends', [[0, 0.6], [1.6, 1.4]], false, undefined, [['x', 0, 0], ['x', 1.6, 0], ['Un', 0.6, 0], ['Trois', 3, 0]], 1],
     ];
     for (const [name, blocks, replace, fps, expected, trackCount] of cases) {
         const { store } = storeWith(blocks);

@@ -94,28 +94,38 @@ export function retime(project, fps) {
     return { ...project, fps, blocks, sfx };
 }
 
+// Whether any incoming block overlaps an existing block of its track. Per
+// track the existing blocks are sorted by start with the running maximum of
+// their ends: the blocks starting before n ends overlap n exactly when the
+// latest end among them is after n starts (blocks may nest, so ends are not
+// sorted themselves).
 function overlapsAny(existing, incoming) {
     const byTrack = new Map();
     for (const b of existing) {
         if (!byTrack.has(b.trackId)) byTrack.set(b.trackId, []);
         byTrack.get(b.trackId).push(b);
     }
-    for (const list of byTrack.values()) list.sort((a, b) => a.startTime - b.startTime);
+    const index = new Map();
+    for (const [trackId, list] of byTrack) {
+        list.sort((a, b) => a.startTime - b.startTime);
+        const maxEnd = [];
+        let m = -Infinity;
+        for (const b of list) maxEnd.push((m = Math.max(m, blockEnd(b))));
+        index.set(trackId, { starts: list.map((b) => b.startTime), maxEnd });
+    }
+    const EPS = 1e-9;
     for (const n of incoming) {
-        const list = byTrack.get(n.trackId);
-        if (!list) continue;
+        const t = index.get(n.trackId);
+        if (!t) continue;
         const end = blockEnd(n);
-        // First block ending after n starts (binary search), then check it starts before n ends.
         let lo = 0;
-        let hi = list.length;
+        let hi = t.starts.length;
         while (lo < hi) {
             const mid = (lo + hi) >> 1;
-            if (blockEnd(list[mid]) <= n.startTime + 1e-9) lo = mid + 1;
+            if (t.starts[mid] < end - EPS) lo = mid + 1;
             else hi = mid;
         }
-        for (let i = lo; i < list.length && list[i].startTime < end - 1e-9; i++) {
-            if (blockEnd(list[i]) > n.startTime + 1e-9) return true;
-        }
+        if (lo > 0 && t.maxEnd[lo - 1] > n.startTime + EPS) return true;
     }
     return false;
 }

@@ -144,7 +144,7 @@ export function nextBlockId(project) {
 // makeBlock(partial, project): a complete block with a fresh id. Times are
 // snapped to the project's frames (at least one frame long), style fields
 // missing from `partial` take DEFAULT_STYLE. `partial` is trusted to carry
-// valid values: untrusted input goes through sanitizeBlock first.
+// valid values: untrusted input goes through readBlock (validate.js).
 export function makeBlock(partial = {}, project = null) {
     const fps = project && validFps(project.fps) ? project.fps : 25;
     const start = Math.max(0, toFrame(Number(partial.startTime) || 0, fps));
