@@ -187,3 +187,14 @@ test('a bad project/load throws a French error and changes nothing', () => {
     assert.throws(() => store.dispatch({ type: 'project/load', project: { blocks: 'non' } }), /projet Tessivo/);
     assert.equal(store.getState(), before);
 });
+
+test('a change marked not undoable is kept but leaves no step, and a later undo keeps it', () => {
+    const store = createStore({ project: newProject({ fps: 25 }) });
+    store.dispatch({ type: 'project/setFps', fps: 30, undoable: false });
+    assert.equal(store.getState().project.fps, 30);
+    assert.equal(store.getState().history.canUndo, false);
+    store.dispatch({ type: 'blocks/add' });
+    store.undo();
+    assert.equal(store.getState().project.blocks.length, 0);
+    assert.equal(store.getState().project.fps, 30);
+});

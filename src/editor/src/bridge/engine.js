@@ -153,7 +153,7 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
 
     function factsFallback() {
         const project = state().project;
-        if (projectIsEmpty() && project.fps !== DEFAULT_FPS) store.dispatch({ type: 'project/setFps', fps: DEFAULT_FPS });
+        if (projectIsEmpty() && project.fps !== DEFAULT_FPS) store.dispatch({ type: 'project/setFps', fps: DEFAULT_FPS, undoable: false });
     }
 
     // ---- Resolve subtitles and timeline facts --------------------------------
@@ -193,7 +193,7 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
                 : p;
             dispatch({ type, purpose, payload: facts });
             if (p.success === true && typeof p.fps === 'number' && p.fps > 0 && p.fps <= 240) {
-                if (projectIsEmpty()) store.dispatch({ type: 'project/setFps', fps: p.fps });
+                if (projectIsEmpty()) store.dispatch({ type: 'project/setFps', fps: p.fps, undoable: false });
             } else factsFallback();
             return;
         }

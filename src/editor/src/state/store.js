@@ -92,7 +92,9 @@ export function createStore(options = {}) {
         const next = update(prev, action); // may throw (project/load of a bad project): nothing changes then
         if (next === prev) return undefined;
         if (next.project !== prev.project) {
-            history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture, changeWeight(prev.project, next.project));
+            // A change the user did not make (the Resolve timeline's rate set on
+            // an empty project at start) is saved but leaves no undo step.
+            if (action.undoable !== false) history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture, changeWeight(prev.project, next.project));
             autosave.changed(action.gesture != null);
         }
         if (next.ui.presets !== prev.ui.presets && !savePresets(storage, next.ui.presets)) {
