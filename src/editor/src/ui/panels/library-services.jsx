@@ -1,0 +1,92 @@
+// The library's links with Resolve beyond single effects: the shared bin
+// (created or scanned, with its preview progress), the native Text+
+// template (its status, and registration, which may take a second press
+// once the right bin is selected in Resolve) and the floating palette.
+import { useEditor } from '../context.js';
+import { requestOf, LIBRARY_REQUESTS } from './engine-view.js';
+import { Section, RequestState } from './controls.jsx';
+
+function SharedLibrary({ lib, engine }) {
+    const { bridge } = useEditor();
+    const request = requestOf(engine, LIBRARY_REQUESTS.shared);
+    const busy = request?.status === 'pending';
+    const { progress, result } = lib.shared;
+    const last = progress.length ? progress[progress.length - 1] : null;
+    const warnings = progress.filter((p) => p && p.warning);
+    return (
+        <Section title="Chutier partagé dans Resolve">
+            <div class="panel-row">
+                <button type="button" disabled={busy} onClick={() => bridge.library.sharedCreate()}>Créer le chutier partagé</button>
+                <button type="button" disabled={busy} onClick={() => bridge.library.sharedScan()}>Analyser le chutier</button>
+            </div>
+            {busy && (
+                <p class="request-state pending" role="status">
+                    <span class="spinner" aria-hidden="true" /> {last?.message || 'Opération en cours dans Resolve…'}
+                </p>
+            )}
+            {warnings.length > 0 && (
+                <ul class="fx-warnings">{warnings.map((w, i) => <li key={i}>{w.message}</li>)}</ul>
+            )}
+            {!busy && result && (
+                <p class={`panel-message ${result.success === false ? 'error' : 'ok'}`} role="status">
+                    {result.message || (result.success === false ? 'Chutier partagé inaccessible.' : 'Chutier partagé à jour.')}
+                </p>
+            )}
+        </Section>
+    );
+}
+
+function TemplateStatus({ lib, engine }) {
+    const { bridge } = useEditor();
+    const request = requestOf(engine, LIBRARY_REQUESTS.template);
+    const status = lib.template;
+    const busy = request?.status === 'pending';
+    // A registration answered "not yet" asks the user to act in Resolve and
+    // press again; the button says so.
+    const again = status && status.success === false && status.notify;
+    return (
+        <Section title="Modèle Text+ natif">
+            <p class={`panel-message ${status?.success ? 'ok' : 'warning'}`} role="status">
+                {status ? status.message || (status.success ? 'Modèle Text+ natif prêt.' : 'Aucun modèle enregistré.') : 'État inconnu.'}
+            </p>
+            {status?.source?.name && <p class="hint">Source : {status.source.name}</p>}
+            <div class="panel-row">
+                <button type="button" disabled={busy} onClick={() => bridge.library.templateRegister()}>
+                    {busy ? 'Lecture du chutier…' : again ? 'Mémoriser à nouveau' : 'Mémoriser le titre sélectionné'}
+                </button>
+                <button type="button" class="quiet" disabled={busy} onClick={() => bridge.library.templateStatus()}>Vérifier</button>
+            </div>
+        </Section>
+    );
+}
+
+function Palette({ lib, engine }) {
+    const { bridge } = useEditor();
+    const request = requestOf(engine, LIBRARY_REQUESTS.palette);
+    const state = lib.palette;
+    const enabled = state ? state.enabled !== false : true;
+    return (
+        <Section title="Palette flottante">
+            <label class="check">
+                <input type="checkbox" checked={enabled} disabled={request?.status === 'pending'}
+                    onChange={(e) => bridge.palette.setEnabled(e.currentTarget.checked)} />
+                Ouvrir la palette quand Resolve passe au premier plan
+            </label>
+            <div class="panel-row">
+                <button type="button" onClick={() => bridge.palette.show()}>Afficher la palette</button>
+                {state && <span class="hint">{state.visible ? 'Palette visible.' : 'Palette masquée.'}</span>}
+            </div>
+            <RequestState request={request} />
+        </Section>
+    );
+}
+
+export function LibraryServices({ lib, engine }) {
+    return (
+        <>
+            <SharedLibrary lib={lib} engine={engine} />
+            <TemplateStatus lib={lib} engine={engine} />
+            <Palette lib={lib} engine={engine} />
+        </>
+    );
+}
