@@ -9,7 +9,7 @@ import { useEffect, useRef, useState } from 'preact/hooks';
 import { capturePointer } from './pointer.js';
 import { useEditor, useStore } from './context.js';
 import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from './preview-geometry.js';
-import { createPlayback } from './playback.js';
+import { createPlayback, pageFrames } from './playback.js';
 
 const captions = () => window.TessivoCaptions;
 
@@ -226,12 +226,7 @@ export function Preview() {
 
     useEffect(() => {
         if (!playing) return undefined;
-        const playback = createPlayback(store, {
-            now: () => performance.now(),
-            requestFrame: (fn) => requestAnimationFrame(fn),
-            cancelFrame: (handle) => cancelAnimationFrame(handle),
-            playSound: playSoundEffect,
-        });
+        const playback = createPlayback(store, { ...pageFrames(window), playSound: playSoundEffect });
         return () => playback.stop();
     }, [playing, store]);
 
