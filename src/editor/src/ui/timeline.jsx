@@ -8,7 +8,7 @@ import { capturePointer } from './pointer.js';
 import { useEditor } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
-    followScroll, xToTime, timeToX,
+    followScroll, xToTime, timeToX, snapToFrame,
 } from './timeline-draw.js';
 import { EditBar } from './toolbar.jsx';
 import { lottieCapabilityOf } from '../capability/lottie-capability.js';
@@ -242,6 +242,23 @@ export function Timeline() {
         }
     };
 
+    // Double-click: on a block, edit its text in the style panel; on an
+    // empty stretch of a lane, a new block there.
+    const onDoubleClick = (event) => {
+        const l = live.current;
+        const state = store.getState();
+        const view = viewOf(state, l.size, l.trackScroll);
+        const { x, y } = localPoint(event);
+        const hit = hitTest(x, y, state.project.blocks, view, new Set(state.ui.selection));
+        if (hit.area === 'block') {
+            store.dispatch({ type: 'selection/set', ids: [hit.id] });
+            editSelectedText();
+        } else if (hit.area === 'empty') {
+            store.dispatch({ type: 'blocks/add', partial: { startTime: snapToFrame(hit.time, view.fps), trackId: hit.trackId } });
+            editSelectedText();
+        }
+    };
+
     const onWheel = (event) => {
         event.preventDefault();
         const l = live.current;
@@ -281,6 +298,7 @@ export function Timeline() {
                     onPointerMove={onPointerMove}
                     onPointerUp={endDrag}
                     onPointerCancel={endDrag}
+                    onDblClick={onDoubleClick}
                 />
                 <div class="playhead" ref={playheadRef} aria-hidden="true" />
             </div>
@@ -293,4 +311,18 @@ function capabilityTitle(block) {
     const text = String(block.text).split(/\r?\n/)[0];
     if (capability.status === 'supported') return `${text}\nLottie possible`;
     return `${text}\nRendu Exact Web : ${(capability.reasons || []).join(' ; ')}`;
+}
+
+// Shows the style tab and puts the caret in the selected block's text once
+// the panel has rendered it.
+function editSelectedText() {
+    const tab = document.querySelector('[data-testid="tab-style"]');
+    if (tab) tab.click();
+    setTimeout(() => {
+        const field = document.getElementById('style-text');
+        if (field) {
+            field.focus();
+            field.select();
+        }
+    }, 0);
 }
