@@ -5,8 +5,8 @@ import { useEffect, useRef, useState } from 'preact/hooks';
 import { useEditor, useStore } from '../context.js';
 import { readFileAsBytes } from '../../files/read-file.js';
 import { decodeSubtitleBytes, parseSubtitles, writeSrt, cuesToBlocks } from '../../files/subtitles.js';
-import { serializeProject, parseProjectFile } from '../../state/persistence.js';
-import { fileKind, pickDroppedFile, projectFileName, srtFileName, subtitleImportReport } from './import-logic.js';
+import { serializeProject, parseProjectFile, projectFileName } from '../../state/persistence.js';
+import { fileKind, pickDroppedFile, srtFileName, subtitleImportReport } from './import-logic.js';
 import { requestOf, IMPORT_REQUEST } from './engine-view.js';
 import { localNotices } from './notices.js';
 import { downloadText } from './download.js';
@@ -30,7 +30,7 @@ export async function openFile(store, file, replace) {
             const { text, encoding } = decodeSubtitleBytes(await readFileAsBytes(file));
             const parsed = parseSubtitles(text, file.name);
             const project = store.getState().project;
-            const blocks = cuesToBlocks(parsed.cues, project);
+            const blocks = cuesToBlocks(parsed.cues, project, parsed.format);
             if (blocks.length > 0) store.dispatch({ type: 'blocks/import', blocks, replace });
             const report = subtitleImportReport({
                 fileName: file.name, count: blocks.length, skipped: parsed.skipped,
@@ -47,7 +47,7 @@ export async function openFile(store, file, replace) {
 
 export function saveProjectFile(store) {
     const project = store.getState().project;
-    downloadText(projectFileName(project.name), serializeProject(project), 'application/json');
+    downloadText(projectFileName(project), serializeProject(project), 'application/json');
 }
 
 export function ImportMenu() {

@@ -68,7 +68,7 @@ function RenderSection() {
     const update = (patch) => setChoice((c) => normalizeRenderChoice({ ...c, ...patch }));
     const start = () => {
         if (problem || pending) return;
-        bridge.startRender({ ...choice, range });
+        bridge.startRender({ format: choice.format, background: choice.bg, range });
     };
 
     return (
