@@ -160,27 +160,11 @@ function PreviewBar() {
             )}
             <label class="toggle" title="La tête de lecture suit celle de Resolve">
                 <input type="checkbox" checked={follow}
-                    onChange={(e) => {
-                        const enabled = e.currentTarget.checked;
-                        store.dispatch({ type: 'follow/set', enabled });
-                        bridge.watchPlayhead(enabled);
-                    }} />
+                    onChange={(e) => bridge.watchPlayhead(e.currentTarget.checked)} />
                 Suivre Resolve
             </label>
         </div>
     );
-}
-
-// While following Resolve, its playhead (as the timeline watch reports it)
-// becomes the editor's.
-function useFollowResolve(store) {
-    const follow = useStore((s) => s.ui.followResolve);
-    const resolvePlayhead = useStore((s) => s.ui.engine?.resolve?.playhead);
-    useEffect(() => {
-        if (follow && Number.isFinite(resolvePlayhead)) {
-            store.dispatch({ type: 'playhead/set', time: Math.max(0, resolvePlayhead) });
-        }
-    }, [follow, resolvePlayhead, store]);
 }
 
 export function Preview() {
@@ -197,8 +181,6 @@ export function Preview() {
     const [boxes, setBoxes] = useState([]);
     const [guides, setGuides] = useState({ x: false, y: false });
     const display = fitFrame(box.width, box.height, width, height);
-
-    useFollowResolve(store);
 
     useEffect(() => {
         const element = boxRef.current;

@@ -2,44 +2,51 @@
 // animations, effects and glows with their French labels, the numeric
 // ranges, and the reading of the values the panel shows. Pure data and
 // functions, tested without a page.
+import {
+    FONTS, ANIM_IN as MODEL_ANIM_IN, ANIM_OUT as MODEL_ANIM_OUT, EFFECTS as MODEL_EFFECTS,
+    GLOW_TYPES as MODEL_GLOW_TYPES,
+} from '../state/model.js';
+import { NUMBER_RANGES } from '../state/style.js';
 
-// The families resources/fonts ships and css/fonts.css declares.
-export const FONT_FAMILIES = Object.freeze([
-    'Anton', 'Archivo Black', 'Bangers', 'Bebas Neue', 'DM Serif Display', 'Inter', 'Montserrat',
-    'Rubik Dirt', 'Rubik Spray Paint', 'Space Mono', 'Teko',
-]);
+// Names as the model lists them, with the labels the panel shows.
+const ANIM_IN_LABELS = {
+    'none': 'Aucune', 'fade': 'Fondu', 'pop': 'Pop', 'slide-up': 'Glisse vers le haut', 'rise': 'Montée',
+    'smooth-rise': 'Montée douce', 'zoom-blur': 'Zoom flou', 'scale-down': 'Réduction',
+    'ghost-reveal': 'Apparition fantôme', 'whip-left': 'Fouet depuis la gauche', 'slam': 'Choc',
+};
+const ANIM_OUT_LABELS = {
+    'none': 'Aucune', 'fade': 'Fondu', 'pop-out': 'Pop', 'slide-down': 'Glisse vers le bas', 'sink': 'Descente',
+    'smooth-sink': 'Descente douce', 'zoom-blur-out': 'Zoom flou', 'ghost-out': 'Disparition fantôme',
+    'whip-right-out': 'Fouet vers la droite',
+};
+const EFFECT_LABELS = { 'none': 'Aucun', 'shine-sweep': 'Reflet balayant' };
+const GLOW_LABELS = {
+    'none': 'Aucune', 'hard': 'Dure', 'cartoon': 'Cartoon', 'shadow': 'Ombre portée', 'wide': 'Large', 'neon': 'Néon',
+};
 
-export const ANIM_IN = Object.freeze([
-    ['none', 'Aucune'], ['fade', 'Fondu'], ['pop', 'Pop'], ['slide-up', 'Glisse vers le haut'],
-    ['rise', 'Montée'], ['smooth-rise', 'Montée douce'], ['zoom-blur', 'Zoom flou'], ['scale-down', 'Réduction'],
-    ['ghost-reveal', 'Apparition fantôme'], ['whip-left', 'Fouet depuis la gauche'], ['slam', 'Choc'],
-]);
+const labelled = (names, labels) => Object.freeze(names.map((name) => [name, labels[name] || name]));
 
-export const ANIM_OUT = Object.freeze([
-    ['none', 'Aucune'], ['fade', 'Fondu'], ['pop-out', 'Pop'], ['slide-down', 'Glisse vers le bas'],
-    ['sink', 'Descente'], ['smooth-sink', 'Descente douce'], ['zoom-blur-out', 'Zoom flou'],
-    ['ghost-out', 'Disparition fantôme'], ['whip-right-out', 'Fouet vers la droite'],
-]);
+export const ANIM_IN = labelled(MODEL_ANIM_IN, ANIM_IN_LABELS);
+export const ANIM_OUT = labelled(MODEL_ANIM_OUT, ANIM_OUT_LABELS);
+export const EFFECTS = labelled(MODEL_EFFECTS, EFFECT_LABELS);
+export const GLOW_TYPES = labelled(MODEL_GLOW_TYPES, GLOW_LABELS);
 
-export const EFFECTS = Object.freeze([['none', 'Aucun'], ['shine-sweep', 'Reflet balayant']]);
-
-export const GLOW_TYPES = Object.freeze([
-    ['none', 'Aucune'], ['hard', 'Dure'], ['cartoon', 'Cartoon'], ['shadow', 'Ombre portée'],
-    ['wide', 'Large'], ['neon', 'Néon'],
-]);
-
-// Ranges of the numeric fields: the sliders' bounds and the clamping of
-// typed values.
-export const NUMBER_FIELDS = Object.freeze({
-    size: { min: 1, max: 30, step: 0.1, label: 'Taille', unit: '% de la largeur' },
-    textScaleX: { min: 40, max: 220, step: 1, label: 'Étirement', unit: '%' },
-    glowIntensity: { min: 0, max: 100, step: 1, label: 'Intensité', unit: '' },
-    outlineWidth: { min: 0, max: 30, step: 0.5, label: 'Épaisseur', unit: 'px' },
-    effectSpeed: { min: 0.05, max: 10, step: 0.05, label: 'Durée d’un passage', unit: 's' },
-    animSpeed: { min: 0.01, max: 3, step: 0.01, label: 'Durée', unit: 's' },
-    x: { min: 0, max: 100, step: 0.1, label: 'X', unit: '%' },
-    y: { min: 0, max: 100, step: 0.1, label: 'Y', unit: '%' },
-});
+// The numeric fields: the store's accepted range (the sliders' bounds and
+// the clamping of typed values), the slider step and the label.
+const NUMBER_LOOK = {
+    size: { step: 0.1, label: 'Taille', unit: '% larg.' },
+    textScaleX: { step: 1, label: 'Étirement', unit: '%' },
+    glowIntensity: { step: 1, label: 'Intensité', unit: '' },
+    outlineWidth: { step: 0.5, label: 'Épaisseur', unit: 'px' },
+    effectSpeed: { step: 0.05, label: 'Durée', unit: 's' },
+    animSpeed: { step: 0.01, label: 'Durée', unit: 's' },
+    x: { step: 0.1, label: 'X', unit: '%' },
+    y: { step: 0.1, label: 'Y', unit: '%' },
+};
+export const NUMBER_FIELDS = Object.freeze(Object.fromEntries(Object.entries(NUMBER_LOOK).map(([key, look]) => {
+    const [min, max] = NUMBER_RANGES[key];
+    return [key, Object.freeze({ min, max, ...look })];
+})));
 
 export const COLOR_FIELDS = Object.freeze(['color', 'color2', 'effectColor', 'glowColor', 'outlineColor']);
 
@@ -70,7 +77,7 @@ export function optionsWith(options, value) {
 }
 
 export function fontOptions(value) {
-    return optionsWith(FONT_FAMILIES.map((f) => [f, f]), value);
+    return optionsWith(FONTS.map((f) => [f, f]), value);
 }
 
 // Where the panel's changes go: the selection, or every block when the user

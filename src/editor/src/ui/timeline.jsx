@@ -160,7 +160,8 @@ export function Timeline() {
             const anchor = state.project.blocks.find((b) => b.id === hit.id);
             const gesture = `timeline-${hit.part}-${Date.now()}`;
             l.drag = hit.part === 'body'
-                ? { kind: 'move', ids, anchorId: anchor.id, group: groupOf(state.project.blocks, ids, anchor), x, y, gesture }
+                ? { kind: 'move', ids, anchorId: anchor.id, group: groupOf(state.project.blocks, ids, anchor), x, y, gesture,
+                    sent: { delta: 0, trackDelta: 0 }, moved: false }
                 : { kind: 'trim', id: anchor.id, edge: hit.part, gesture };
         } else {
             if (!additive) store.dispatch({ type: 'selection/clear' });
@@ -195,14 +196,14 @@ export function Timeline() {
         }
         const magnets = [state.ui.playhead];
         if (drag.kind === 'move') {
-            const anchor = state.project.blocks.find((b) => b.id === drag.anchorId);
-            if (!anchor) return;
             const { delta, trackDelta } = moveOffsets(drag.group, x - drag.x, y - drag.y, view, magnets);
-            // Offsets are from the drag's start; the store moves from where
-            // the blocks are now.
-            const step = drag.group.startTime + delta - anchor.startTime;
-            const trackStep = drag.group.trackId + trackDelta - anchor.trackId;
+            // The store adds up the steps of one gesture from where the
+            // blocks were when it began.
+            const step = delta - drag.sent.delta;
+            const trackStep = trackDelta - drag.sent.trackDelta;
             if (Math.abs(step) < 1e-9 && trackStep === 0) return;
+            drag.sent = { delta, trackDelta };
+            drag.moved = true;
             store.dispatch({ type: 'blocks/move', ids: drag.ids, delta: step, trackDelta: trackStep, gesture: drag.gesture });
         } else if (drag.kind === 'trim') {
             store.dispatch({ type: 'blocks/trim', id: drag.id, edge: drag.edge, time: trimTarget(x, view, magnets), gesture: drag.gesture });
@@ -210,7 +211,12 @@ export function Timeline() {
     };
 
     const endDrag = () => {
+        const drag = live.current.drag;
         live.current.drag = null;
+        // A click (no move) on one block of a selection selects it alone.
+        if (drag && drag.kind === 'move' && !drag.moved && drag.ids.length > 1) {
+            store.dispatch({ type: 'selection/set', ids: [drag.anchorId] });
+        }
     };
 
     const onWheel = (event) => {
