@@ -177,6 +177,7 @@ test('a cancelled Exact Web render ends the send, a cancelled movie render ends 
     assert.equal(a.engine().requests.export.status, 'failed');
     assert.match(a.engine().notice.title, /interrompu/);
     assert.equal(a.win.pendingTimers(), 0);
+    assert.equal(a.engine().requests.render, undefined, 'no movie render was asked');
 
     const b = setup({ blocks: [block('a', 0, 2)] });
     b.bridge.startRender({});
@@ -217,6 +218,11 @@ test('following Resolve moves the playhead to the watched time', () => {
     assert.equal(engine().resolve.playhead.time, 4);
     win.onFusionPlayheadChanged({ success: false, needsTimeline: true, projectName: 'P' });
     assert.equal(engine().resolve.playhead.available, false);
+    // A watch that cannot start says so through the same callback.
+    bridge.watchPlayhead(true);
+    win.onFusionPlayheadChanged({ success: false, error: 'python3 introuvable' });
+    assert.equal(engine().requests.watch.status, 'failed');
+    assert.match(engine().notice.title, /python3 introuvable/);
 });
 
 test('insertion and application share a callback and are told apart', () => {
@@ -260,4 +266,35 @@ test('shared library progress keeps the operation alive and lists warnings', () 
     assert.equal(engine().library.shared.busy, false);
     assert.equal(engine().notice.tone, 'warning');
     assert.deepEqual(engine().notice.lines, ['Un aperçu n’a pas pu être calculé.']);
+});
+
+test('a send that renders waits in proportion to its frames', () => {
+    const { win, bridge, engine } = setup({ blocks: [block('a', 0, 8)] });
+    bridge.exportToResolve('smart', 'all');
+    // 8 s at 25 fps = 200 frames: 40 s on top of the base.
+    win.advance((DEFAULT_TIMEOUTS.export + 39) * 1000);
+    assert.equal(engine().requests.export.status, 'pending');
+    win.advance(1000);
+    assert.equal(engine().requests.export.status, 'failed');
+});
+
+test('asking twice while waiting posts once: facts, watch, still', () => {
+    const { win, bridge, engine } = setup();
+    bridge.askTimelineFacts();
+    bridge.askTimelineFacts();
+    assert.equal(win.posted.filter((m) => m.type === 'importResolveSubtitles').length, 1);
+    // A running watch prints nothing new on a second start: it is not awaited.
+    bridge.watchPlayhead(true);
+    win.onFusionPlayheadChanged({ success: true, fps: 25, startFrame: 0, currentFrame: 0 });
+    bridge.watchPlayhead(true);
+    win.advance(DEFAULT_TIMEOUTS.watch * 1000);
+    assert.equal(engine().requests.watch.status, 'done');
+    assert.equal(win.posted.filter((m) => m.type === 'fusionTimelineWatchStart').length, 2);
+    // A watch that never answered is awaited again next time.
+    bridge.watchPlayhead(false);
+    bridge.watchPlayhead(true);
+    win.advance(DEFAULT_TIMEOUTS.watch * 1000);
+    assert.equal(engine().requests.watch.status, 'failed');
+    bridge.watchPlayhead(true);
+    assert.equal(engine().requests.watch.status, 'pending');
 });

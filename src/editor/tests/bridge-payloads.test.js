@@ -2,7 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
     exportPayload, startRenderPayload, rangeOf, sfxEvents, toSequence, targetTrack, insertEffectPayload,
-    applyEffectPayload, fusionInstance, importPayload, updateEffectPayload, captureEffectPayload,
+    applyEffectPayload, fusionInstance,
 } from '../src/bridge/payloads.js';
 import { block } from './bridge-fakes.js';
 
@@ -128,12 +128,4 @@ test('effect requests: target track, instance from the block, own layout without
     assert.equal(own.preserveLayout, true);
     assert.deepEqual(own.instance, { text: 'POP', font: 'Anton', size: 0.13, color: '#8b5cf6', x: 0.4, y: 0.6, duration: 3 });
     assert.deepEqual(applyEffectPayload('e', b).instance.text, 'Salut');
-});
-
-test('small request payloads', () => {
-    assert.deepEqual(importPayload({}), {});
-    assert.deepEqual(importPayload({ trackIndices: [2, 1.5, 1], timelineId: 'tl' }), { trackIndices: [2, 1], timelineId: 'tl' });
-    assert.deepEqual(updateEffectPayload('e', { name: '  Titre  ', category: 'x'.repeat(100) }), { id: 'e', name: 'Titre', category: 'x'.repeat(80) });
-    assert.deepEqual(updateEffectPayload('e', {}), { id: 'e' });
-    assert.deepEqual(captureEffectPayload({ name: ' Mon effet ' }), { name: 'Mon effet', category: '' });
 });

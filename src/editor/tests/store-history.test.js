@@ -2,7 +2,8 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { byId, storeWith } from './store-helpers.js';
 import { newProject } from '../src/state/model.js';
-import { createHistory } from '../src/state/history.js';
+import { changeWeight, createHistory } from '../src/state/history.js';
+import { createStore } from '../src/state/store.js';
 
 const DATA = 'data:audio/wav;base64,UklGRg==';
 
@@ -135,6 +136,41 @@ test('history keeps a bounded number of steps, the oldest dropped first', () => 
     while ((snap = h.undo({ project: 'now', selection: [] }))) got.push(snap.project);
     assert.deepEqual(got, [4, 3, 2]);
 });
+
+test('history is also bounded by the block copies it keeps alive', () => {
+    const blocks = Array.from({ length: 100 }, (_, i) => [i, 1]);
+    const { store } = storeWith(blocks);
+    // Each "apply to all" keeps 100 block copies apart; at most ~300 may be kept.
+    const h = createHistory(200, 300);
+    let state = store.getState();
+    for (let i = 0; i < 10; i++) {
+        store.dispatch({ type: 'style/apply', scope: 'all', patch: { size: 10 + i } });
+        const next = store.getState();
+        h.record({ project: state.project, selection: [] }, null, changeWeight(state.project, next.project));
+        state = next;
+    }
+    assert.ok(h.weight() <= 300, `weight ${h.weight()}`);
+    assert.equal(h.size(), 2);
+    assert.equal(changeWeight(state.project, state.project), 1);
+    const moved = store.getState().project;
+    store.dispatch({ type: 'blocks/move', ids: ['b1'], delta: 0.4 });
+    assert.equal(changeWeight(moved, store.getState().project), 1 + 3 + 1, 'one block copy and the list');
+    // The store's own history holds the same bound.
+    const bounded = storeWith(blocks).store;
+    const many = createStoreWithWeight(bounded, 250);
+    for (let i = 0; i < 10; i++) many.dispatch({ type: 'style/apply', scope: 'all', patch: { size: 10 + i } });
+    let undos = 0;
+    while (many.getState().history.canUndo) {
+        many.undo();
+        undos++;
+    }
+    assert.equal(undos, 2);
+    assert.equal(many.getState().project.blocks[0].size, 17);
+});
+
+function createStoreWithWeight(store, historyWeight) {
+    return createStore({ project: store.getState().project, historyWeight, timers: { setTimeout() {}, clearTimeout() {} } });
+}
 
 test('history/undo and history/redo actions drive the same history', () => {
     const { store } = storeWith([[1, 1]]);

@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { byId, spans, storeWith } from './store-helpers.js';
 import { snapTime } from '../src/state/model.js';
+import { initialState, update } from '../src/state/update.js';
 
 test('moves snap to frames, stop at 0 as a group and stay on existing tracks', () => {
     const cases = [
@@ -155,6 +156,8 @@ test('import replaces or appends; appended blocks that would overlap go on new t
         ['append without overlap', [[10, 1]], false, undefined, [['x', 10, 0], ['Un', 0.6, 0], ['Trois', 3, 0]], 1],
         ['append with overlap', [[1, 1]], false, undefined, [['x', 1, 0], ['Un', 0.6, 1], ['Trois', 3, 1]], 2],
         ['replace at the timeline rate', [], true, 30, [['Un', 0.6, 0], ['Trois', 3, 0]], 1],
+        ['append inside a long block', [[0, 10], [0.2, 0.2]], false, undefined, [['x', 0, 0], ['x', 0.2, 0], ['Un', 0.6, 1], ['Trois', 3, 1]], 2],
+        ['append next to blocks, touching ends', [[0, 0.6], [1.6, 1.4]], false, undefined, [['x', 0, 0], ['x', 1.6, 0], ['Un', 0.6, 0], ['Trois', 3, 0]], 1],
     ];
     for (const [name, blocks, replace, fps, expected, trackCount] of cases) {
         const { store } = storeWith(blocks);
@@ -168,6 +171,13 @@ test('import replaces or appends; appended blocks that would overlap go on new t
         const last = p.blocks[p.blocks.length - 1];
         assert.equal(last.duration, snapTime(1.013, p.fps), `${name}: snapped duration`);
     }
+});
+
+test('an import at another frame rate puts the blocks already there on its frames too', () => {
+    const { store } = storeWith([[0.04, 0.12]]);
+    store.dispatch({ type: 'blocks/import', blocks: [{ text: 'n', startTime: 5, duration: 1 }], replace: false, fps: 30 });
+    const [old] = store.getState().project.blocks;
+    assert.deepEqual([old.startTime, old.duration], [0.033333, 0.133333]);
 });
 
 test('delete removes blocks and drops them from the selection', () => {
@@ -223,4 +233,23 @@ test('view and playhead actions keep their values in range', () => {
         assert.equal(read(store.getState()), expected, JSON.stringify(action));
     }
     assert.equal(store.getState().history.canUndo, false, 'view actions are not undoable');
+});
+
+test('a new project takes the given rate, else the Resolve timeline\'s, else 25', () => {
+    const withResolve = (fps) => {
+        const s = initialState();
+        return { ...s, ui: { ...s.ui, engine: { ...s.ui.engine, resolve: fps === undefined ? null : { fps } } } };
+    };
+    const cases = [
+        [{ fps: 50 }, 30, 50],
+        [{}, 30, 30],
+        [{}, 'n/a', 25],
+        [{}, undefined, 25],
+        [{ fps: 0 }, undefined, 25],
+    ];
+    for (const [opts, resolveFps, expected] of cases) {
+        const next = update(withResolve(resolveFps), { type: 'project/new', ...opts });
+        assert.equal(next.project.fps, expected, JSON.stringify([opts, resolveFps]));
+        assert.deepEqual([next.project.width, next.project.height, next.project.blocks], [1920, 1080, []]);
+    }
 });

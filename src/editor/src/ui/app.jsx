@@ -9,7 +9,7 @@ import { Timeline } from './timeline.jsx';
 import { StylePanel } from './style-panel.jsx';
 import { commandForKey } from './keys.js';
 import { projectDuration } from '../state/selectors.js';
-import { PresetsPanel, SendPanel, SoundPanel, LibraryPanel, Notices } from './panels/index.jsx';
+import { PresetsPanel, SendPanel, SoundPanel, LibraryPanel, Notices, saveProjectFile } from './panels/index.jsx';
 
 const TABS = [
     { id: 'style', label: 'Style', Panel: StylePanel },
@@ -18,12 +18,6 @@ const TABS = [
     { id: 'sounds', label: 'Sons', Panel: SoundPanel },
     { id: 'effects', label: 'Effets', Panel: LibraryPanel },
 ];
-
-// Clicks the project's save control, so Ctrl+S saves exactly as the menu does.
-function saveProjectFile() {
-    const control = document.querySelector('[data-testid="project-save"]');
-    if (control) control.click();
-}
 
 function runCommand(store, { command, frames }) {
     const state = store.getState();
@@ -46,7 +40,7 @@ function runCommand(store, { command, frames }) {
         store.redo();
         break;
     case 'save':
-        saveProjectFile();
+        saveProjectFile(store);
         break;
     case 'selectAll':
         store.dispatch({ type: 'selection/all' });

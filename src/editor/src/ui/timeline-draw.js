@@ -126,17 +126,23 @@ export function hitTest(x, y, blocks, view, selection = new Set()) {
     return pass(true) || pass(false) || { area: 'empty', time: Math.max(0, xToTime(x, view)), trackId };
 }
 
-// Where a dragged group goes. `group` = {startTime, trackId} of the block
-// under the pointer when the drag began, with the lowest start and the
+// Where a dragged group goes. `group` = {startTime, duration, trackId} of the
+// block under the pointer when the drag began, with the lowest start and the
 // lowest and highest lane of every moving block. The returned offsets are
 // measured from the positions at the start of the drag, keep every block at
 // or after 0 s and on an existing lane, and put the grabbed block's start on
-// a frame (or on the playhead nearby).
+// a frame (or its start or end on the playhead nearby).
 export function moveOffsets(group, dx, dy, view, magnets = []) {
-    const start = snapTime(group.startTime + dx / view.zoom, view, magnets);
+    const raw = group.startTime + dx / view.zoom;
+    let start = snapTime(raw, view, magnets);
+    // The grabbed block's end sticks to a magnet too, when it is nearer.
+    if (group.duration > 0 && start === snapToFrame(raw, view.fps)) {
+        const end = snapTime(raw + group.duration, view, magnets);
+        if (end !== snapToFrame(raw + group.duration, view.fps)) start = snapToFrame(end - group.duration, view.fps);
+    }
     let delta = start - group.startTime;
     if (group.minStart + delta < 0) delta = -group.minStart;
-    let trackDelta = -Math.round(dy / view.trackHeight);
+    let trackDelta = -Math.round(dy / view.trackHeight) || 0;
     trackDelta = Math.min(view.trackCount - 1 - group.maxTrack, Math.max(-group.minTrack, trackDelta));
     return { delta, trackDelta };
 }

@@ -4,11 +4,12 @@
 // move the selection (across lanes too), drag an end to trim, click or drag
 // on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms.
 import { useEffect, useRef } from 'preact/hooks';
-import { useEditor, useStore } from './context.js';
+import { useEditor } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
     followScroll, xToTime,
 } from './timeline-draw.js';
+import { EditBar } from './toolbar.jsx';
 import { lottieCapabilityOf } from '../capability/lottie-capability.js';
 
 // The capability of a block object, computed once per version of the block.
@@ -42,6 +43,7 @@ function groupOf(blocks, ids, anchor) {
     const moving = blocks.filter((b) => ids.includes(b.id));
     return {
         startTime: anchor.startTime,
+        duration: anchor.duration,
         trackId: anchor.trackId,
         minStart: Math.min(...moving.map((b) => b.startTime)),
         minTrack: Math.min(...moving.map((b) => b.trackId)),
@@ -54,7 +56,6 @@ export function Timeline() {
     const canvasRef = useRef(null);
     const wrapRef = useRef(null);
     const live = useRef({ size: { width: 0, height: 0 }, ratio: 1, trackScroll: 0, drag: null, frame: 0, view: null });
-    const trackCount = useStore((s) => s.project.tracks.length);
 
     useEffect(() => {
         const canvas = canvasRef.current;
@@ -247,15 +248,7 @@ export function Timeline() {
 
     return (
         <section class="timeline" aria-label="Timeline">
-            <div class="timeline-head">
-                <button type="button" class="small" title="Ajouter une piste au-dessus"
-                    onClick={() => store.dispatch({ type: 'tracks/add' })}>+ Piste</button>
-                <span class="legend">
-                    <span class="mark lottie" /> Lottie possible
-                    <span class="mark exact" /> Rendu Exact Web
-                </span>
-                <span class="hint">{trackCount} piste{trackCount > 1 ? 's' : ''} · molette : défiler, Ctrl+molette : zoomer, Maj+molette : pistes</span>
-            </div>
+            <EditBar />
             <div class="timeline-wrap" ref={wrapRef}>
                 <canvas
                     ref={canvasRef}

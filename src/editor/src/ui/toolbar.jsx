@@ -1,5 +1,6 @@
-// The toolbar: project name, import and files menu, undo and redo,
-// transport with the timecode, block editing and the timeline's zoom.
+// The toolbar (project name, files and import, undo and redo) and the
+// editing bar over the timeline (transport with the timecode, block editing,
+// zoom).
 import { useEffect, useState } from 'preact/hooks';
 import { useEditor, useStore } from './context.js';
 import { formatTimecode, clampZoom } from './timeline-draw.js';
@@ -56,11 +57,35 @@ function timelineWidth() {
     return canvas ? canvas.clientWidth - 84 : 800;
 }
 
+// The top bar: the project's name, files and import, undo and redo.
 export function Toolbar() {
     const { store } = useEditor();
-    const dispatch = store.dispatch;
     const canUndo = useStore((s) => s.history.canUndo);
     const canRedo = useStore((s) => s.history.canRedo);
+    return (
+        <header class="toolbar" role="toolbar" aria-label="Barre d’outils">
+            <div class="group brand">
+                <span class="logo" aria-hidden="true">T</span>
+                <ProjectName />
+            </div>
+            <div class="group files">
+                <ImportMenu />
+            </div>
+            <div class="group history">
+                <button type="button" class="icon" title="Annuler (Ctrl+Z)" aria-label="Annuler"
+                    disabled={!canUndo} onClick={() => store.undo()}>↶</button>
+                <button type="button" class="icon" title="Rétablir (Ctrl+Maj+Z)" aria-label="Rétablir"
+                    disabled={!canRedo} onClick={() => store.redo()}>↷</button>
+            </div>
+        </header>
+    );
+}
+
+// The editing bar over the timeline: transport and timecode, block editing,
+// tracks and zoom.
+export function EditBar() {
+    const { store } = useEditor();
+    const dispatch = store.dispatch;
     const playing = useStore((s) => s.ui.playing);
     const selection = useStore((s) => s.ui.selection);
     const zoom = useStore((s) => s.ui.zoom);
@@ -73,22 +98,9 @@ export function Toolbar() {
     };
 
     return (
-        <header class="toolbar" role="toolbar" aria-label="Barre d’outils">
-            <div class="group brand">
-                <span class="logo" aria-hidden="true">T</span>
-                <ProjectName />
-            </div>
-            <div class="group">
-                <ImportMenu />
-            </div>
-            <div class="group">
-                <button type="button" class="icon" title="Annuler (Ctrl+Z)" aria-label="Annuler"
-                    disabled={!canUndo} onClick={() => store.undo()}>↶</button>
-                <button type="button" class="icon" title="Rétablir (Ctrl+Maj+Z)" aria-label="Rétablir"
-                    disabled={!canRedo} onClick={() => store.redo()}>↷</button>
-            </div>
+        <div class="editbar" role="toolbar" aria-label="Lecture et édition">
             <div class="group transport">
-                <button type="button" class="icon" title="Début" aria-label="Aller au début"
+                <button type="button" class="icon" title="Début (Origine)" aria-label="Aller au début"
                     onClick={() => dispatch({ type: 'playhead/set', time: 0 })}>⏮</button>
                 <button type="button" class="icon play" title="Lecture / pause (Espace)"
                     aria-label={playing ? 'Pause' : 'Lecture'} aria-pressed={playing ? 'true' : 'false'}
@@ -106,14 +118,20 @@ export function Toolbar() {
                     disabled={count < 2} onClick={() => dispatch({ type: 'blocks/merge', ids: selection })}>Fusionner</button>
                 <button type="button" class="danger" title="Supprimer la sélection (Suppr)"
                     disabled={!count} onClick={() => dispatch({ type: 'blocks/delete', ids: selection })}>Supprimer</button>
+                <button type="button" title="Ajouter une piste au-dessus des autres"
+                    onClick={() => dispatch({ type: 'tracks/add' })}>+ Piste</button>
             </div>
             <div class="group zoom">
-                <button type="button" class="icon" title="Dézoomer la timeline" aria-label="Dézoomer"
+                <button type="button" class="icon" title="Dézoomer la timeline (Ctrl+molette)" aria-label="Dézoomer"
                     onClick={() => dispatch({ type: 'view/zoom', zoom: clampZoom(zoom / ZOOM_STEP) })}>−</button>
-                <button type="button" class="icon" title="Zoomer la timeline" aria-label="Zoomer"
+                <button type="button" class="icon" title="Zoomer la timeline (Ctrl+molette)" aria-label="Zoomer"
                     onClick={() => dispatch({ type: 'view/zoom', zoom: clampZoom(zoom * ZOOM_STEP) })}>+</button>
                 <button type="button" title="Voir tout le projet" onClick={fit}>Ajuster</button>
             </div>
-        </header>
+            <div class="legend" title="Route de chaque bloc pour l’envoi intelligent">
+                <span><span class="mark lottie" /> Lottie</span>
+                <span><span class="mark exact" /> Exact Web</span>
+            </div>
+        </div>
     );
 }
