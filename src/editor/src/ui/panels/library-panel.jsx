@@ -8,7 +8,7 @@ import {
     ALL_CATEGORIES, categoriesOf, categoryOf, effectBadges, effectEditProblem, filterEffects,
     isEditable, targetTrackProblem, targetTrackValue,
 } from './library-view.js';
-import { libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
+import { isPending, libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
 import { EffectPreview } from './effect-preview.jsx';
 import { LibraryServices } from './library-services.jsx';
 import { Section, SelectField, TextField, RequestState, uid } from './controls.jsx';
@@ -192,9 +192,11 @@ export function LibraryPanel() {
     const [query, setQuery] = useState('');
     const [selectedId, setSelectedId] = useState(null);
 
+    // The first opening of the panel asks for the list and the template
+    // status; later openings show what is known (Actualiser asks again).
     useEffect(() => {
-        if (!lib.loaded && load?.status !== 'pending') bridge.library.load();
-        if (!lib.template) bridge.library.templateStatus();
+        if (!lib.loaded && !isPending(load)) bridge.library.load();
+        if (!lib.template && !isPending(requestOf(engine, LIBRARY_REQUESTS.templateStatus))) bridge.library.templateStatus();
     }, []);
 
     const categories = useMemo(() => categoriesOf(lib.effects), [lib.effects]);
