@@ -2,7 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from '../src/ui/preview-geometry.js';
-import { createPlayback, soundsBetween } from '../src/ui/playback.js';
+import { createPlayback, soundsBetween, pageFrames } from '../src/ui/playback.js';
 import { createStore } from '../src/state/store.js';
 import { newProject } from '../src/state/model.js';
 
@@ -142,4 +142,27 @@ test('each sound effect is heard once as the playhead passes it', () => {
     frames.advance(1000);
     assert.deepEqual(heard, ['s1', 's2'], 'nothing after stop');
     assert.deepEqual(soundsBetween(sfx, 0, 0.5).map((e) => e.id), ['s2']);
+});
+
+test('the page frame scheduler is called on the window, as the browser requires', () => {
+    const store = storeWith([block('b1', 0, 2)]);
+    const queue = [];
+    let clock = 0;
+    // Like the browser's own: called with any other `this`, they throw.
+    const win = {
+        performance: { now: () => clock },
+        requestAnimationFrame(fn) {
+            if (this !== win) throw new TypeError('Illegal invocation');
+            queue.push(fn);
+            return queue.length;
+        },
+        cancelAnimationFrame() {
+            if (this !== win) throw new TypeError('Illegal invocation');
+        },
+    };
+    const playback = createPlayback(store, { ...pageFrames(win), playSound() {} });
+    clock = 40;
+    queue.shift()();
+    assert.ok(Math.abs(store.getState().ui.playhead - 0.04) < 1e-9);
+    playback.stop();
 });

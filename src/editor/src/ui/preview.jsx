@@ -1,18 +1,21 @@
 // The preview: the project's frame at the playhead, drawn by the caption
 // drawing module exactly as the render page draws it (same decoding, same
-// drawing order, a canvas of the project's size at one canvas pixel per
-// frame pixel), scaled to fit, over a checkerboard, a colour or Resolve's
+// drawing order, same drawFrame call), at the size it is shown (canvas
+// pixels per frame pixel = the displayed scale times the screen's pixel
+// ratio, never above one), over a checkerboard, a colour or Resolve's
 // current frame. Plays in real time, follows Resolve's playhead on demand,
 // and moves the selected captions by dragging them.
 import { useEffect, useRef, useState } from 'preact/hooks';
+import { capturePointer } from './pointer.js';
 import { useEditor, useStore } from './context.js';
 import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from './preview-geometry.js';
-import { createPlayback } from './playback.js';
+import { createPlayback, pageFrames } from './playback.js';
 
 const captions = () => window.TessivoCaptions;
 
 // Draws the captions of the store's project into `canvas` whenever what is
-// shown changes, at most once per animation frame. Keeps the decoded blocks
+// shown changes, at most once per animation frame, `ratio` canvas pixels per
+// frame pixel. Keeps the decoded blocks
 // and their layouts between frames: a block is decoded again only when the
 // store replaced it.
 function createPainter(canvas, store, onDrawn) {
@@ -25,6 +28,7 @@ function createPainter(canvas, store, onDrawn) {
     let lastBlocks = null;
     let drawnKey = null;
     let frameRequest = 0;
+    let ratio = 0;
     let stopped = false;
 
     function decode(blocks) {
@@ -63,12 +67,15 @@ function createPainter(canvas, store, onDrawn) {
         if (stopped) return;
         const { project, ui } = store.getState();
         decode(project.blocks);
-        const key = `${ui.playhead}|${project.width}x${project.height}`;
+        if (!(ratio > 0)) return;
+        const key = `${ui.playhead}|${project.width}x${project.height}@${ratio}`;
         if (key === drawnKey && lastBlocks === project.blocks) return;
         drawnKey = key;
-        if (canvas.width !== project.width) canvas.width = project.width;
-        if (canvas.height !== project.height) canvas.height = project.height;
-        const frame = { width: project.width, height: project.height, pixelRatio: 1 };
+        const width = Math.max(1, Math.round(project.width * ratio));
+        const height = Math.max(1, Math.round(project.height * ratio));
+        if (canvas.width !== width) canvas.width = width;
+        if (canvas.height !== height) canvas.height = height;
+        const frame = { width: project.width, height: project.height, pixelRatio: ratio };
         try {
             api.drawFrame(canvas.getContext('2d'), order, ui.playhead, frame, layouts);
         } catch (error) {
@@ -104,6 +111,11 @@ function createPainter(canvas, store, onDrawn) {
     schedule();
     return {
         visibleItems,
+        setRatio(next) {
+            if (next === ratio) return;
+            ratio = next;
+            schedule();
+        },
         redraw() {
             drawnKey = null;
             schedule();
@@ -204,10 +216,17 @@ export function Preview() {
         return () => painter.stop();
     }, [store]);
 
+    // Canvas pixels per frame pixel: as many as the screen shows, no more
+    // than the frame has.
+    const ratio = display.width > 0
+        ? Math.min(1, (display.width * (window.devicePixelRatio > 0 ? window.devicePixelRatio : 1)) / width) : 0;
+    useEffect(() => {
+        if (painterRef.current) painterRef.current.setRatio(ratio);
+    }, [ratio]);
+
     useEffect(() => {
         if (!playing) return undefined;
-        const playback = createPlayback(store, { now: () => performance.now(), requestFrame: requestAnimationFrame,
-            cancelFrame: cancelAnimationFrame, playSound: playSoundEffect });
+        const playback = createPlayback(store, { ...pageFrames(window), playSound: playSoundEffect });
         return () => playback.stop();
     }, [playing, store]);
 
@@ -235,7 +254,7 @@ export function Preview() {
         if (!block) return;
         if (ui.playing) store.dispatch({ type: 'playback/set', playing: false });
         dragRef.current = { origin: { x: block.x, y: block.y }, start: point, last: null, gesture: `preview-move-${Date.now()}` };
-        event.currentTarget.setPointerCapture(event.pointerId);
+        capturePointer(event.currentTarget, event.pointerId);
         event.preventDefault();
     };
 
@@ -269,8 +288,6 @@ export function Preview() {
                         ref={canvasRef}
                         class="preview-canvas"
                         data-testid="preview-canvas"
-                        width={width}
-                        height={height}
                         aria-label="Aperçu des sous-titres"
                         onPointerDown={onPointerDown}
                         onPointerMove={onPointerMove}

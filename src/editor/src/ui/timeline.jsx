@@ -4,10 +4,11 @@
 // move the selection (across lanes too), drag an end to trim, click or drag
 // on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms.
 import { useEffect, useRef } from 'preact/hooks';
+import { capturePointer } from './pointer.js';
 import { useEditor } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
-    followScroll, xToTime,
+    followScroll, xToTime, timeToX,
 } from './timeline-draw.js';
 import { EditBar } from './toolbar.jsx';
 import { lottieCapabilityOf } from '../capability/lottie-capability.js';
@@ -55,6 +56,7 @@ export function Timeline() {
     const { store } = useEditor();
     const canvasRef = useRef(null);
     const wrapRef = useRef(null);
+    const playheadRef = useRef(null);
     const live = useRef({ size: { width: 0, height: 0 }, ratio: 1, trackScroll: 0, drag: null, frame: 0, view: null });
 
     useEffect(() => {
@@ -62,6 +64,14 @@ export function Timeline() {
         const ctx = canvas.getContext('2d');
         const capabilityOf = cachedCapability();
         const l = live.current;
+
+        const playheadLine = playheadRef.current;
+        // What the canvas shows besides the playhead: when none of it changed,
+        // only the playhead line (an element over the canvas) moves, so
+        // playback does not redraw the blocks every frame.
+        let drawn = null;
+        const inputsOf = (state) => [state.project.blocks, state.project.tracks, state.project.fps,
+            state.ui.selection, state.ui.zoom, state.ui.scroll, l.size, l.trackScroll];
 
         const draw = () => {
             l.frame = 0;
@@ -76,14 +86,22 @@ export function Timeline() {
                     return;
                 }
             }
-            drawTimeline(ctx, {
-                blocks: state.project.blocks,
-                tracks: state.project.tracks,
-                selection: new Set(state.ui.selection),
-                playhead: state.ui.playhead,
-                pixelRatio: l.ratio,
-                capabilityOf,
-            }, view);
+            const inputs = inputsOf(state);
+            if (!drawn || inputs.some((value, i) => value !== drawn[i])) {
+                drawn = inputs;
+                drawTimeline(ctx, {
+                    blocks: state.project.blocks,
+                    tracks: state.project.tracks,
+                    selection: new Set(state.ui.selection),
+                    playhead: null,
+                    pixelRatio: l.ratio,
+                    capabilityOf,
+                }, view);
+            }
+            const x = Math.round(timeToX(state.ui.playhead, view));
+            const shown = x >= view.header && x <= view.width;
+            playheadLine.style.display = shown ? 'block' : 'none';
+            if (shown) playheadLine.style.transform = `translateX(${x}px)`;
         };
         const schedule = () => {
             if (!l.frame) l.frame = requestAnimationFrame(draw);
@@ -118,7 +136,11 @@ export function Timeline() {
                     const c = canvas.getBoundingClientRect();
                     return { x: c.left + r.x, y: c.top + r.y, width: r.w, height: r.h };
                 },
-                redraw: draw,
+                // Draws everything again now (the benchmark times it).
+                redraw() {
+                    drawn = null;
+                    draw();
+                },
             };
         }
         return () => {
@@ -172,7 +194,7 @@ export function Timeline() {
             }
             return;
         }
-        canvasRef.current.setPointerCapture(event.pointerId);
+        capturePointer(canvasRef.current, event.pointerId);
         event.preventDefault();
     };
 
@@ -260,6 +282,7 @@ export function Timeline() {
                     onPointerUp={endDrag}
                     onPointerCancel={endDrag}
                 />
+                <div class="playhead" ref={playheadRef} aria-hidden="true" />
             </div>
         </section>
     );
