@@ -1,7 +1,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-    encodingLabel, fileKind, pickDroppedFile, projectFileName, srtFileName, subtitleImportReport,
+    encodingLabel, fileKind, pickDroppedFile, srtFileName, subtitleImportReport,
 } from '../src/ui/panels/import-logic.js';
 import { createLocalNotices, noticeList } from '../src/ui/panels/notices.js';
 import { presetEntries, presetNameCheck } from '../src/ui/panels/presets-logic.js';
@@ -18,17 +18,14 @@ test('dropped files are sorted into what the editor opens', () => {
     assert.deepEqual(pickDroppedFile([{ name: 'x.png' }]), { file: null, ignored: 1 });
 });
 
-test('downloaded files are named after the project, without characters files refuse', () => {
+test('the SRT download is named after the project, without characters files refuse', () => {
     const cases = [
-        ['Mon film', 'Mon film.srt', 'Mon film.tessivo.json'],
-        ['a/b:c*?', 'a b c.srt', 'a b c.tessivo.json'],
-        ['   ', 'Sous-titres.srt', 'Sous-titres.tessivo.json'],
-        [undefined, 'Sous-titres.srt', 'Sous-titres.tessivo.json'],
+        ['Mon film', 'Mon film.srt'],
+        ['a/b:c*?', 'a b c.srt'],
+        ['   ', 'Sous-titres.srt'],
+        [undefined, 'Sous-titres.srt'],
     ];
-    for (const [name, srt, project] of cases) {
-        assert.equal(srtFileName(name), srt);
-        assert.equal(projectFileName(name), project);
-    }
+    for (const [name, srt] of cases) assert.equal(srtFileName(name), srt);
 });
 
 test('the import report counts cues, skipped cues and names the encoding', () => {
@@ -45,24 +42,41 @@ test('the import report counts cues, skipped cues and names the encoding', () =>
     assert.equal(encodingLabel('MACROMAN'), 'MACROMAN');
 });
 
-test('notices merge requests and local messages, newest first, dismissed ones hidden', () => {
+test('notices merge requests, messages and local notes, newest first, dismissed ones hidden', () => {
     const requests = {
         render: { status: 'pending', label: 'Rendu', startedAt: 10 },
-        export: { status: 'failed', label: 'Envoi', startedAt: 5, finishedAt: 30, result: { message: 'Aucune timeline active.' } },
-        load: { status: 'done', label: 'Bibliothèque', startedAt: 1, finishedAt: 2 },
+        export: { status: 'failed', label: 'Envoi', startedAt: 5, finishedAt: 30, result: { success: false, text: 'Aucune timeline active.' } },
+        libraryLoad: { status: 'done', label: 'Bibliothèque', startedAt: 1, finishedAt: 2, result: { text: '' } },
+        timelineFacts: { status: 'failed', label: 'Lecture', startedAt: 0, finishedAt: 50 },
     };
     const local = [{ id: 1, tone: 'ok', title: 'Import', text: '3 sous-titres', at: 20 }];
-    const all = noticeList(requests, local, new Set());
+    const all = noticeList({ requests, local });
     assert.deepEqual(all.map((n) => n.title), ['Envoi', 'Import', 'Rendu', 'Bibliothèque']);
+    assert.deepEqual(all.map((n) => n.tone), ['error', 'ok', 'pending', 'ok']);
     assert.equal(all[0].text, 'Aucune timeline active.');
-    assert.equal(all[0].tone, 'error');
     assert.equal(all[2].text, 'En cours…');
-    const hidden = noticeList(requests, local, new Set([all[0].key, 'local:1']));
+    assert.equal(all[3].text, 'Terminé.');
+    const hidden = noticeList({ requests, local }, new Set([all[0].key, 'local:1']));
     assert.deepEqual(hidden.map((n) => n.title), ['Rendu', 'Bibliothèque']);
     // The same operation started again shows up although its earlier run was dismissed.
     const again = { ...requests, export: { status: 'pending', label: 'Envoi', startedAt: 40 } };
-    assert.equal(noticeList(again, [], new Set([all[0].key]))[0].title, 'Envoi');
-    assert.equal(noticeList(requests, local, new Set(), 2).length, 2);
+    assert.equal(noticeList({ requests: again }, new Set([all[0].key]))[0].title, 'Envoi');
+    assert.equal(noticeList({ requests, local }, new Set(), 2).length, 2);
+});
+
+test('the engine message joins the request it answers, or stands alone', () => {
+    const requests = { export: { status: 'done', label: 'Envoi', startedAt: 5, finishedAt: 30, result: { text: '3 clips placés.' } } };
+    const answer = { id: 4, tone: 'warning', title: '3 clips placés.', lines: ['Piste V2.', 'SFX non importés.'], op: 'export', at: 30 };
+    const merged = noticeList({ requests, engineNotice: answer });
+    assert.equal(merged.length, 1);
+    assert.equal(merged[0].tone, 'warning');
+    assert.equal(merged[0].text, '3 clips placés.\nPiste V2.\nSFX non importés.');
+    const refusal = { id: 5, tone: 'warning', title: 'Un rendu ou un envoi est déjà en cours.', lines: [], op: 'export', at: 31 };
+    const both = noticeList({ requests, engineNotice: refusal });
+    assert.deepEqual(both.map((n) => n.title), ['Un rendu ou un envoi est déjà en cours.', 'Envoi']);
+    const withEditor = noticeList({ requests, editorNotice: { tone: 'info', text: 'Projet restauré.' } });
+    assert.equal(withEditor[0].key, 'editor');
+    assert.equal(withEditor[0].tone, 'ok');
 });
 
 test('the local notice store keeps ids and tells its listeners', () => {
@@ -97,7 +111,7 @@ test('a preset name is refused when empty, too long or a built-in one; a user on
         ['mon STYLE', { name: 'Mon style', overwrite: true }],
         ['', /nom/],
         ['néon', /intégré/],
-        ['x'.repeat(41), /trop long/],
+        ['x'.repeat(61), /trop long/],
     ];
     for (const [name, expected] of cases) {
         const got = presetNameCheck(name, entries);

@@ -93,8 +93,9 @@ test('the library view has every part even before any answer', () => {
     const empty = libraryView({ library: null });
     assert.deepEqual(empty.effects, []);
     assert.equal(empty.loaded, false);
-    assert.deepEqual(empty.shared, { progress: [], result: null });
-    const full = libraryView({ library: { effects: effects, shared: { progress: [{ message: 'Aperçu 1/2' }] } } });
+    assert.deepEqual(empty.shared, { busy: false, progress: [], result: null });
+    const full = libraryView({ library: { loaded: true, effects, shared: { busy: true, progress: [{ message: 'Aperçu 1/2' }] } } });
+    assert.equal(full.shared.busy, true);
     assert.equal(full.loaded, true);
     assert.equal(full.shared.progress.length, 1);
 });

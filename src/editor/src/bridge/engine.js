@@ -36,7 +36,9 @@ export const DEFAULT_TIMEOUTS = {
     import: 150,
     timelineFacts: 150,
     render: 0,
-    export: 1800,
+    // A send that renders (Exact Web, smart) waits this long plus its frames
+    // at a slow five a second; the direct routes write small files only.
+    export: 600,
     exportDirect: 240,
     still: 30,
     watch: 15,
@@ -67,6 +69,9 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
     let exportRoute = null;
     let importReplace = true;
     let requestSerial = 0;
+    // The watch prints only on change: a second start of a running watch
+    // gets no answer, so it is not awaited.
+    let watching = false;
 
     const dispatch = (action) => store.dispatch({ ...action, at: now() });
     const state = () => store.getState();
@@ -97,6 +102,7 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
         const setTimer = win.setTimeout ? win.setTimeout.bind(win) : setTimeout;
         timers.set(op, setTimer(() => {
             timers.delete(op);
+            if (op === 'watch') watching = false;
             dispatch({ type: 'engine/timeout', op, seconds, quiet: op === 'timelineFacts' });
             if (op === 'timelineFacts') factsFallback();
         }, seconds * 1000));
@@ -167,6 +173,7 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
     // At start: the active timeline's name, id and rate; an empty project
     // takes the timeline's rate (25 fps when Resolve does not answer).
     function askTimelineFacts() {
+        if (pending('timelineFacts')) return false;
         if (!request('timelineFacts', 'importResolveSubtitles', {})) {
             factsFallback();
             return false;
@@ -217,7 +224,8 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
         const { type, payload, span } = P.exportPayload(state().project, route, range, view());
         if (span.empty) return refuse('Aucun bloc à envoyer dans cette plage.', 'export');
         exportRoute = route;
-        const timeout = route === 'lottie' || route === 'fusion' ? limits.exportDirect : limits.export;
+        const frames = (span.end - span.start) * (payload.fps || DEFAULT_FPS);
+        const timeout = route === 'lottie' || route === 'fusion' ? limits.exportDirect : limits.export + Math.ceil(frames / 5);
         return request('export', type, payload, { timeout, detail: { route, range, count: span.blocks.length } });
     }
 
@@ -241,13 +249,18 @@ export function createEngineBridge({ win, store, now = () => Date.now(), timeout
         store.dispatch({ type: 'follow/set', enabled: !!enabled });
         if (!enabled) {
             clearTimer('watch');
+            watching = false;
             return send('fusionTimelineWatchStop', {});
         }
-        return request('watch', 'fusionTimelineWatchStart', {});
+        if (watching) return send('fusionTimelineWatchStart', {});
+        watching = request('watch', 'fusionTimelineWatchStart', {});
+        return watching;
     }
 
     function onPlayhead(payload) {
         clearTimer('watch');
+        // A watch that could not start reports an error; the next start must be awaited again.
+        if (payload.success === false && payload.error) watching = false;
         dispatch({ type: 'engine/playheadChanged', payload });
         const r = engine().resolve;
         if (state().ui.followResolve && r && r.playhead && r.playhead.available) {

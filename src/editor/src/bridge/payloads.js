@@ -175,7 +175,7 @@ export function fusionInstance(block, fps = 25) {
         color: typeof b.color === 'string' ? b.color : '#ffffff',
         color2: typeof b.color2 === 'string' ? b.color2 : typeof b.color === 'string' ? b.color : '#ffffff',
         x: num(b.x, 50) / 100,
-        y: 1 - num(b.y, 50) / 100,
+        y: (100 - num(b.y, 50)) / 100,
         duration: block ? Math.max(1 / fps, num(b.duration, 2.5)) : 2.5,
     };
 }

@@ -2,6 +2,8 @@
 // what went wrong, in the words of its message. Pure functions of payloads.
 
 const nf1 = (v) => (Math.round(v * 10) / 10).toString().replace('.', ',');
+// Frame rates keep their decimals (29,97 and 23,976 are not 30 and 24).
+const fpsText = (v) => (Math.round(v * 1000) / 1000).toString().replace('.', ',');
 const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
 const int = (v) => (typeof v === 'number' && Number.isFinite(v) ? Math.trunc(v) : null);
 const text = (v) => (typeof v === 'string' ? v.trim() : '');
@@ -64,7 +66,7 @@ export function exportSummary(payload, route) {
     if (p.subtitleTrackDisabled === true) lines.push('La piste de sous-titres ST1 a été masquée pour ne pas doubler le texte.');
     const codec = text(p.codec);
     if (codec && success) {
-        const fps = typeof p.fps === 'number' ? ` à ${nf1(p.fps)} i/s` : '';
+        const fps = typeof p.fps === 'number' ? ` à ${fpsText(p.fps)} i/s` : '';
         lines.push(codec === 'Sans encodage' ? 'Sans encodage vidéo.' : `Rendu ${codec}${fps}.`);
     }
     const elapsed = p.metrics && typeof p.metrics.elapsedSeconds === 'number' ? p.metrics.elapsedSeconds : null;
@@ -85,19 +87,26 @@ export function importSummary(payload) {
     const count = Array.isArray(p.subtitles) ? p.subtitles.length : int(p.count) || 0;
     const lines = [];
     const timeline = text(p.timelineName);
-    if (timeline) lines.push(`Timeline « ${timeline} »${typeof p.fps === 'number' ? ` à ${nf1(p.fps)} i/s` : ''}.`);
+    if (timeline) lines.push(`Timeline « ${timeline} »${typeof p.fps === 'number' ? ` à ${fpsText(p.fps)} i/s` : ''}.`);
     if (Array.isArray(p.subtitleTracks) && p.subtitleTracks.length) {
         lines.push(`${p.subtitleTracks.length === 1 ? 'Piste' : 'Pistes'} ${p.subtitleTracks.map((t) => `ST${t}`).join(', ')}.`);
     }
     return { tone: 'ok', title: `${plural(count, 'sous-titre importé', 'sous-titres importés')} depuis DaVinci Resolve.`, lines };
 }
 
+const ENCODING_NAMES = {
+    'utf-8-bom': 'UTF-8 avec BOM',
+    'utf-16le': 'UTF-16 LE',
+    'utf-16be': 'UTF-16 BE',
+    'windows-1252': 'Windows-1252 (ancien format Windows)',
+};
+
 // The outcome of reading a subtitle file → {tone, title, lines}.
 export function fileImportSummary({ count = 0, skipped = 0, fileName = '', encoding = '' } = {}) {
     const name = fileName ? ` de « ${fileName} »` : '';
     const lines = [];
     if (skipped) lines.push(`${plural(skipped, 'bloc illisible ignoré', 'blocs illisibles ignorés')}.`);
-    if (encoding && encoding !== 'utf-8') lines.push(`Encodage lu : ${encoding}.`);
+    if (ENCODING_NAMES[encoding]) lines.push(`Encodage lu : ${ENCODING_NAMES[encoding]}.`);
     if (!count) return { tone: 'error', title: `Aucun sous-titre lisible${name}.`, lines };
     return { tone: skipped ? 'warning' : 'ok', title: `${plural(count, 'sous-titre importé', 'sous-titres importés')}${name}.`, lines };
 }

@@ -62,7 +62,7 @@ function compile(rules) {
     if (table) return table;
     table = [];
     for (const [field, allowed] of Object.entries(rules)) {
-        if (!Object.hasOwn(FIELD_DEFAULTS, field) || !Array.isArray(allowed)) continue;
+        if (!Object.prototype.hasOwnProperty.call(FIELD_DEFAULTS, field) || !Array.isArray(allowed)) continue;
         table.push([field, new Set(allowed.map((v) => comparable(field, v)))]);
     }
     compiled.set(rules, table);

@@ -120,13 +120,14 @@ export function parseTiming(line) {
     const start = stampSeconds(m[1], m[2], m[3], m[4]);
     const end = stampSeconds(m[5], m[6], m[7], m[8]);
     if (!Number.isFinite(start) || !Number.isFinite(end)) return null;
-    return { start, end, settings: parseSettings(m[9] || '') };
+    const rest = m[9] ? m[9].trim() : '';
+    return { start, end, settings: rest ? parseSettings(rest) : null };
 }
 
 // WebVTT cue settings ("align:start line:85% position:30%") → object.
 function parseSettings(text) {
     const settings = {};
-    for (const part of text.trim().split(/\s+/)) {
+    for (const part of text.split(/\s+/)) {
         const i = part.indexOf(':');
         if (i > 0 && i < part.length - 1) settings[part.slice(0, i)] = part.slice(i + 1);
     }
@@ -138,55 +139,77 @@ const ENTITIES = { amp: '&', lt: '<', gt: '>', nbsp: '\u00a0', quot: '"', apos: 
 // Markup of either format out of a cue's text: HTML-like tags (<i>, <font>,
 // <v Speaker>, <c.class>, inline timestamps), ASS overrides ({\an8}), entities.
 export function stripMarkup(text) {
-    return text
-        .replace(/<[^>\n]*>/g, '')
-        .replace(/\{\\[^}\n]*\}/g, '')
-        .replace(/&(amp|lt|gt|nbsp|quot|apos|lrm|rlm);/g, (_, name) => ENTITIES[name])
-        .split('\n')
-        .map((line) => line.trim())
-        .filter((line) => line.length > 0)
-        .join('\n');
+    let t = text;
+    if (t.includes('<')) t = t.replace(/<[^>\n]*>/g, '');
+    if (t.includes('{')) t = t.replace(/\{\\[^}\n]*\}/g, '');
+    if (t.includes('&')) t = t.replace(/&(amp|lt|gt|nbsp|quot|apos|lrm|rlm);/g, (_, name) => ENTITIES[name]);
+    return cleanLines(t.split('\n'), 0, Infinity);
 }
 
+// Lines [from, to) trimmed, empty ones dropped, joined by line feeds.
+function cleanLines(lines, from, to) {
+    let out = '';
+    const end = Math.min(to, lines.length);
+    for (let i = from; i < end; i++) {
+        const line = lines[i].trim();
+        if (line) out = out ? `${out}\n${line}` : line;
+    }
+    return out;
+}
+
+const isBlank = (line) => line.length === 0 || line.trim().length === 0;
+const MARKUP = /[<{&]/;
+
 // Text → {cues: [{start, end, text, settings?}], skipped, format}. The format
-// is WebVTT when the name ends in .vtt or the text starts with WEBVTT.
+// is WebVTT when the name ends in .vtt or the text starts with WEBVTT. Blocks
+// are separated by blank lines; one pass over the lines, no copies of blocks.
 export function parseSubtitles(input, fileName = '') {
     const text = typeof input === 'string' ? input : '';
     const normalised = text.replace(/^\ufeff/, '').replace(/\r\n?/g, '\n');
     const vtt = /\.vtt$/i.test(fileName) || /^WEBVTT(?=$|[\s])/.test(normalised);
+    const lines = normalised.split('\n');
+    const n = lines.length;
     const cues = [];
     let skipped = 0;
-    const blocks = normalised.split(/\n[ \t]*(?:\n[ \t]*)+/);
-    for (let b = 0; b < blocks.length; b++) {
-        const lines = blocks[b].split('\n');
-        while (lines.length && !lines[0].trim()) lines.shift();
-        if (!lines.length) continue;
-        const first = lines[0].trim();
+    let firstBlock = true;
+    let i = 0;
+    while (i < n) {
+        while (i < n && isBlank(lines[i])) i++;
+        if (i >= n) break;
+        const from = i;
+        while (i < n && !isBlank(lines[i])) i++;
+        const to = i;
+        const isFirst = firstBlock;
+        firstBlock = false;
         if (vtt) {
-            if (b === 0 && /^WEBVTT/.test(first)) continue;
+            const first = lines[from].trim();
+            if (isFirst && first.startsWith('WEBVTT')) continue;
             // Comments, style sheets and regions are no cues.
             if (/^(NOTE|STYLE|REGION)(?=$|[ \t])/.test(first)) continue;
         }
         // The timing line is first, or second after a cue number / identifier.
         let t = -1;
-        for (let i = 0; i < Math.min(2, lines.length); i++) {
-            if (lines[i].includes('-->')) {
-                t = i;
-                break;
-            }
-        }
+        if (lines[from].includes('-->')) t = from;
+        else if (from + 1 < to && lines[from + 1].includes('-->')) t = from + 1;
         const timing = t >= 0 ? parseTiming(lines[t]) : null;
         if (!timing || !(timing.end > timing.start)) {
             skipped++;
             continue;
         }
-        const body = stripMarkup(lines.slice(t + 1).join('\n'));
+        let body = '';
+        for (let k = t + 1; k < to; k++) {
+            if (MARKUP.test(lines[k])) {
+                body = stripMarkup(lines.slice(t + 1, to).join('\n'));
+                break;
+            }
+            if (k === to - 1) body = cleanLines(lines, t + 1, to);
+        }
         if (!body) {
             skipped++;
             continue;
         }
         const cue = { start: timing.start, end: timing.end, text: body };
-        if (vtt && Object.keys(timing.settings).length) cue.settings = timing.settings;
+        if (vtt && timing.settings) cue.settings = timing.settings;
         cues.push(cue);
     }
     return { cues, skipped, format: vtt ? 'vtt' : 'srt' };
@@ -220,6 +243,18 @@ export function writeSrt(blocks) {
         out += `${n + 1}\r\n${formatSrtTime(start)} --> ${formatSrtTime(end)}\r\n${lines.join('\r\n')}\r\n\r\n`;
     });
     return out;
+}
+
+// ---- a whole file --------------------------------------------------------------
+
+// The bytes of a dropped or picked file → {blocks, count, skipped, encoding,
+// format} ready for `blocks/import` (the page reads the bytes with
+// readFileAsBytes).
+export function subtitleFileToBlocks(bytes, fileName = '', project = {}) {
+    const { text, encoding } = decodeSubtitleBytes(bytes);
+    const { cues, skipped, format } = parseSubtitles(text, fileName);
+    const blocks = cuesToBlocks(cues, project, format);
+    return { blocks, count: blocks.length, skipped, encoding, format };
 }
 
 // ---- cues → blocks -------------------------------------------------------------

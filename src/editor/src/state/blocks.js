@@ -4,7 +4,7 @@
 // step is recorded for a no-op). Only the blocks that change are copied.
 import {
     DEFAULT_BLOCK_DURATION, DEFAULT_TEXT, blockEnd, ensureTracks, fromFrame, makeBlock, nextBlockId,
-    reserveIdsOf, toFrame, trackName, validFps,
+    reserveIdsOf, snapTime, toFrame, trackName, validFps,
 } from './model.js';
 import { sanitizeStylePatch } from './style.js';
 import { readBlock } from './validate.js';
@@ -56,8 +56,9 @@ export function addBlock(state, action) {
 // placed on new tracks above, so nothing already there is covered.
 export function importBlocks(state, action) {
     let project = state.project;
-    if (validFps(action.fps)) project = { ...project, fps: Number(action.fps) };
-    if (typeof action.timelineId === 'string' && action.timelineId) project = { ...project, resolveTimelineId: action.timelineId };
+    if (validFps(action.fps) && Number(action.fps) !== project.fps) project = retime(project, Number(action.fps));
+    const timelineId = typeof action.timelineId === 'number' ? String(action.timelineId) : action.timelineId;
+    if (typeof timelineId === 'string' && timelineId) project = { ...project, resolveTimelineId: timelineId };
     const raws = Array.isArray(action.blocks) ? action.blocks : [];
     const incoming = [];
     for (const raw of raws) {
@@ -81,28 +82,50 @@ export function importBlocks(state, action) {
     return withProject(state, { ...project, tracks, blocks }, { ...state.ui, selection, gesture: null });
 }
 
+// The project at another frame rate: every time moved to the nearest frame
+// of the new rate (blocks at least one frame long), so it stays on frames.
+export function retime(project, fps) {
+    const blocks = project.blocks.map((b) => {
+        const s = toFrame(b.startTime, fps);
+        const e = Math.max(s + 1, toFrame(blockEnd(b), fps));
+        return { ...b, startTime: fromFrame(s, fps), duration: fromFrame(e - s, fps) };
+    });
+    const sfx = project.sfx.map((s) => ({ ...s, time: snapTime(s.time, fps) }));
+    return { ...project, fps, blocks, sfx };
+}
+
+// Whether any incoming block overlaps an existing block of its track. Per
+// track the existing blocks are sorted by start with the running maximum of
+// their ends: the blocks starting before n ends overlap n exactly when the
+// latest end among them is after n starts (blocks may nest, so ends are not
+// sorted themselves).
 function overlapsAny(existing, incoming) {
     const byTrack = new Map();
     for (const b of existing) {
         if (!byTrack.has(b.trackId)) byTrack.set(b.trackId, []);
         byTrack.get(b.trackId).push(b);
     }
-    for (const list of byTrack.values()) list.sort((a, b) => a.startTime - b.startTime);
+    const index = new Map();
+    for (const [trackId, list] of byTrack) {
+        list.sort((a, b) => a.startTime - b.startTime);
+        const maxEnd = [];
+        let m = -Infinity;
+        for (const b of list) maxEnd.push((m = Math.max(m, blockEnd(b))));
+        index.set(trackId, { starts: list.map((b) => b.startTime), maxEnd });
+    }
+    const EPS = 1e-9;
     for (const n of incoming) {
-        const list = byTrack.get(n.trackId);
-        if (!list) continue;
+        const t = index.get(n.trackId);
+        if (!t) continue;
         const end = blockEnd(n);
-        // First block ending after n starts (binary search), then check it starts before n ends.
         let lo = 0;
-        let hi = list.length;
+        let hi = t.starts.length;
         while (lo < hi) {
             const mid = (lo + hi) >> 1;
-            if (blockEnd(list[mid]) <= n.startTime + 1e-9) lo = mid + 1;
+            if (t.starts[mid] < end - EPS) lo = mid + 1;
             else hi = mid;
         }
-        for (let i = lo; i < list.length && list[i].startTime < end - 1e-9; i++) {
-            if (blockEnd(list[i]) > n.startTime + 1e-9) return true;
-        }
+        if (lo > 0 && t.maxEnd[lo - 1] > n.startTime + EPS) return true;
     }
     return false;
 }
@@ -139,7 +162,9 @@ export function moveBlocks(state, action) {
     if (!(key !== null && g && g.type === 'move' && g.key === key && sameList(g.ids, ids))) {
         const want = new Set(ids);
         const origin = new Map();
-        for (const b of project.blocks) if (want.has(b.id)) origin.set(b.id, { startTime: b.startTime, trackId: b.trackId });
+        project.blocks.forEach((b, index) => {
+            if (want.has(b.id)) origin.set(b.id, { startTime: b.startTime, trackId: b.trackId, index });
+        });
         if (origin.size === 0) return state;
         g = { type: 'move', key, ids, origin, delta: 0, trackDelta: 0 };
     }
@@ -162,12 +187,15 @@ export function moveBlocks(state, action) {
     if (maxTrack + tracks > project.tracks.length - 1) tracks = project.tracks.length - 1 - maxTrack;
     if (minTrack + tracks < 0) tracks = -minTrack;
 
+    // Only the moved blocks are visited: each remembers its index, checked
+    // (blocks keep their order while they move; other edits end the gesture).
     let blocks = project.blocks;
     let copied = false;
-    for (let i = 0; i < blocks.length; i++) {
+    for (const [id, o] of g.origin) {
+        let i = o.index;
+        if (blocks[i] === undefined || blocks[i].id !== id) i = blocks.findIndex((b) => b.id === id);
+        if (i < 0) continue;
         const b = blocks[i];
-        const o = g.origin.get(b.id);
-        if (!o) continue;
         const startTime = fromFrame(toFrame(o.startTime, fps) + frames, fps);
         const trackId = o.trackId + tracks;
         if (startTime === b.startTime && trackId === b.trackId) continue;

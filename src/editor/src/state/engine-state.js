@@ -187,13 +187,15 @@ export function engineUpdate(slice, action) {
         case 'engine/renderComplete':
         case 'engine/renderCancelled': {
             const complete = action.type === 'engine/renderComplete';
-            let next = finish(s, 'render', complete ? 'done' : 'failed', { success: complete, text: renderText(complete ? 'complete' : 'cancelled') }, at);
             // An Exact Web send whose render was cancelled never gets its own answer.
-            if (!complete && s.requests.export && s.requests.export.status === 'pending' && action.exportRender) {
-                next = finish(next, 'export', 'failed', { success: false, text: 'Le rendu Exact Web a été interrompu.' }, at);
-                return notice(next, 'error', 'Le rendu Exact Web a été interrompu.', [], 'export', at);
+            if (!complete && action.exportRender && s.requests.export && s.requests.export.status === 'pending') {
+                const text = 'Le rendu Exact Web a été interrompu.';
+                const next = finish(s, 'export', 'failed', { success: false, text }, at);
+                return notice(next, 'error', text, [], 'export', at);
             }
-            return notice(next, complete ? 'ok' : 'warning', renderText(complete ? 'complete' : 'cancelled'), [], 'render', at);
+            const text = renderText(complete ? 'complete' : 'cancelled');
+            const next = finish(s, 'render', complete ? 'done' : 'failed', { success: complete, text }, at);
+            return notice(next, complete ? 'ok' : 'warning', text, [], 'render', at);
         }
         case 'engine/previewCaptured': {
             const p = payloadOf(action);

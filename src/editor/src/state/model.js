@@ -109,8 +109,10 @@ export function frameDuration(fps) {
     return 1 / fps;
 }
 
+// Rounded like the stored times: 0.04 + 0.2 is 0.24000000000000002 in
+// floating point, and a block must not still show at its own end.
 export function blockEnd(block) {
-    return block.startTime + block.duration;
+    return Math.round((block.startTime + block.duration) * 1e6) / 1e6;
 }
 
 // ---- ids -----------------------------------------------------------------
@@ -142,7 +144,7 @@ export function nextBlockId(project) {
 // makeBlock(partial, project): a complete block with a fresh id. Times are
 // snapped to the project's frames (at least one frame long), style fields
 // missing from `partial` take DEFAULT_STYLE. `partial` is trusted to carry
-// valid values: untrusted input goes through sanitizeBlock first.
+// valid values: untrusted input goes through readBlock (validate.js).
 export function makeBlock(partial = {}, project = null) {
     const fps = project && validFps(project.fps) ? project.fps : 25;
     const start = Math.max(0, toFrame(Number(partial.startTime) || 0, fps));

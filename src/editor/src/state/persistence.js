@@ -42,11 +42,25 @@ export function parseProjectFile(text) {
 // A file name for the project: its name without characters that file systems
 // refuse, with the extension.
 export function projectFileName(project) {
-    const base = String(project.name || 'Projet').replace(/[\\/:*?"<>|\u0000-\u001f]+/g, ' ').trim() || 'Projet';
+    const base = String(project.name || 'Projet')
+        .replace(/[\\/:*?"<>|\u0000-\u001f]+/g, ' ')
+        .replace(/\s+/g, ' ')
+        .trim() || 'Projet';
     return base.slice(0, 80) + FILE_EXTENSION;
 }
 
 // ---- page storage ------------------------------------------------------------
+
+// The page's localStorage, or null where the page may not use it (reading
+// the property itself throws in a page without storage rights).
+export function pageStorage(win = globalThis) {
+    try {
+        const storage = win.localStorage;
+        return storage && typeof storage.getItem === 'function' ? storage : null;
+    } catch {
+        return null;
+    }
+}
 
 function tryRead(storage, key) {
     try {
@@ -118,19 +132,41 @@ function notice(tone, text) {
     return { tone, text, source: 'storage' };
 }
 
-// Coalesced saving of the project: `changed()` after each change; the project
-// is written at most once per `delay` ms (the latest version), and at once by
-// `flush()`. `report(ok)` hears whether each write succeeded.
-export function createAutosave({ storage, getProject, report, delay = 400, timers = globalThis }) {
+// Coalesced saving of the project: `changed(busy)` after each change; the
+// project is written at most once per `delay` ms (the latest version), and at
+// once by `flush()`. While a gesture goes on (`busy` changes keep coming) the
+// write waits for a pause, up to `maxDefers` delays, so a drag is not slowed
+// by serialising the whole project. `report(ok)` hears whether each write
+// succeeded.
+export function createAutosave({ storage, getProject, report, delay = 400, maxDefers = 6, timers = globalThis }) {
     let timer = null;
     let dirty = false;
     let blocked = false;
+    let busy = false;
+    let defers = 0;
+
+    function arm() {
+        if (timer === null && !blocked && storage) timer = timers.setTimeout(tick, delay);
+    }
+
+    function tick() {
+        timer = null;
+        if (busy && defers < maxDefers) {
+            busy = false;
+            defers += 1;
+            arm();
+            return;
+        }
+        flush();
+    }
 
     function flush() {
         if (timer !== null) {
             timers.clearTimeout(timer);
             timer = null;
         }
+        busy = false;
+        defers = 0;
         if (!dirty || blocked || !storage) return;
         dirty = false;
         let text;
@@ -146,9 +182,10 @@ export function createAutosave({ storage, getProject, report, delay = 400, timer
     }
 
     return {
-        changed() {
+        changed(duringGesture = false) {
             dirty = true;
-            if (timer === null && !blocked && storage) timer = timers.setTimeout(flush, delay);
+            if (duringGesture) busy = true;
+            arm();
         },
         flush,
         block() {

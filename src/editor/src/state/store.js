@@ -2,23 +2,29 @@
 // dispatching actions through the pure `update`. Project changes are recorded
 // for undo (merged under a gesture key), saved to the page's storage shortly
 // after, and the user's presets are saved whenever they change.
-import { createHistory, HISTORY_DEPTH } from './history.js';
+import { HISTORY_DEPTH, HISTORY_WEIGHT, changeWeight, createHistory } from './history.js';
 import { newProject } from './model.js';
 import { initialState, update } from './update.js';
+import { validateProject } from './validate.js';
 import {
     PRESETS_FAILED_TEXT, STORAGE_FULL_TEXT, createAutosave, loadStoredPresets, loadStoredProject, savePresets,
 } from './persistence.js';
 
-// options: storage (localStorage-like, optional), win (a window whose
-// `pagehide` flushes the pending save), saveDelay (ms), timers ({setTimeout,
-// clearTimeout}), historyDepth, project (start with this project instead of
-// the stored one), now (clock, for the name of a set-aside project).
+// options: storage (localStorage-like, optional), win (the window whose
+// `pagehide` flushes the pending save; default the global window), saveDelay
+// (ms), timers ({setTimeout, clearTimeout}), historyDepth, historyWeight (see
+// history.js), project (start with this project instead of the stored one),
+// now (clock, for the name of a set-aside project).
 export function createStore(options = {}) {
-    const { storage = null, win = null, saveDelay = 400, timers = globalThis } = options;
-    const history = createHistory(options.historyDepth ?? HISTORY_DEPTH);
+    const { storage = null, saveDelay = 400, timers = globalThis } = options;
+    // With a storage and no window named, the page's own window (when there is
+    // one) flushes the pending save as the page goes away; `win: null` opts out.
+    const win = options.win !== undefined ? options.win
+        : storage && typeof globalThis.addEventListener === 'function' ? globalThis : null;
+    const history = createHistory(options.historyDepth ?? HISTORY_DEPTH, options.historyWeight ?? HISTORY_WEIGHT);
     const listeners = new Set();
 
-    let project = options.project ?? null;
+    let project = options.project ? validateProject(options.project) : null;
     let startNotice = null;
     let blocked = false;
     if (!project && storage) {
@@ -86,8 +92,8 @@ export function createStore(options = {}) {
         const next = update(prev, action); // may throw (project/load of a bad project): nothing changes then
         if (next === prev) return undefined;
         if (next.project !== prev.project) {
-            history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture);
-            autosave.changed();
+            history.record({ project: prev.project, selection: prev.ui.selection }, action.gesture, changeWeight(prev.project, next.project));
+            autosave.changed(action.gesture != null);
         }
         if (next.ui.presets !== prev.ui.presets && !savePresets(storage, next.ui.presets)) {
             set({ ...next, ui: { ...next.ui, notice: { tone: 'error', text: PRESETS_FAILED_TEXT, source: 'storage' } } });

@@ -3,11 +3,11 @@
 // action that changes nothing returns the very same state, which the store
 // reads as "nothing to record, nothing to save".
 import { engineUpdate, initialEngineState } from './engine-state.js';
-import { fromFrame, newProject, snapTime, toFrame, validFps, blockEnd } from './model.js';
+import { fromFrame, newProject, toFrame, validFps } from './model.js';
 import { normalizeColor } from './style.js';
 import { validateProject, readSfxItem, nextSfxId } from './validate.js';
 import {
-    addBlock, addTrack, deleteBlocks, importBlocks, mergeBlocks, moveBlocks, setText, splitBlocks, trimBlock,
+    addBlock, addTrack, deleteBlocks, importBlocks, mergeBlocks, moveBlocks, retime, setText, splitBlocks, trimBlock,
 } from './blocks.js';
 import { applyPreset, applyStyle, deletePreset, readUserPresets, savePreset } from './presets.js';
 
@@ -27,6 +27,7 @@ export function initialUi() {
         presets: [],
         engine: initialEngineState(),
         notice: null,   // {tone, text, source} the editor's own message to show, or null
+        restored: false, // whether the project was read back from the page's storage at start
         gesture: null,  // the move in progress under a gesture key (see moveBlocks)
     };
 }
@@ -52,18 +53,9 @@ function freshProject(state, project) {
     return { ...state, project, ui: { ...state.ui, selection: [], gesture: null, playhead: 0, scroll: 0 } };
 }
 
-// project/setFps: every time is moved to the nearest frame of the new rate
-// (blocks at least one frame long), so the whole project stays on frames.
 function changeFps(state, fps) {
     if (!validFps(fps) || Number(fps) === state.project.fps) return state;
-    const rate = Number(fps);
-    const blocks = state.project.blocks.map((b) => {
-        const s = toFrame(b.startTime, rate);
-        const e = Math.max(s + 1, toFrame(blockEnd(b), rate));
-        return { ...b, startTime: fromFrame(s, rate), duration: fromFrame(e - s, rate) };
-    });
-    const sfx = state.project.sfx.map((s) => ({ ...s, time: snapTime(s.time, rate) }));
-    return { ...state, project: { ...state.project, fps: rate, blocks, sfx } };
+    return { ...state, project: retime(state.project, Number(fps)) };
 }
 
 function updateSfx(state, action) {
@@ -78,7 +70,14 @@ function updateSfx(state, action) {
         case 'sfx/update': {
             const i = project.sfx.findIndex((s) => s.id === action.id);
             if (i < 0 || !action.patch || typeof action.patch !== 'object') return state;
-            const merged = readSfxItem({ ...project.sfx[i], ...action.patch, id: action.id }, project.fps);
+            // Each refused field keeps its value (a NaN volume must not become the default).
+            const patch = {};
+            const p = action.patch;
+            if (typeof p.name === 'string') patch.name = p.name;
+            if (typeof p.dataUrl === 'string' && p.dataUrl.startsWith('data:')) patch.dataUrl = p.dataUrl;
+            if (num(p.time) !== null) patch.time = p.time;
+            if (num(p.volume) !== null) patch.volume = p.volume;
+            const merged = readSfxItem({ ...project.sfx[i], ...patch, id: action.id }, project.fps);
             if (!merged) return state;
             const old = project.sfx[i];
             if (merged.name === old.name && merged.time === old.time && merged.volume === old.volume && merged.dataUrl === old.dataUrl) return state;
@@ -153,8 +152,13 @@ export function update(state, action) {
 
 function route(state, action) {
     switch (action.type) {
-        case 'project/new':
-            return freshProject(state, newProject({ width: action.width, height: action.height, fps: action.fps }));
+        case 'project/new': {
+            // Without a rate of its own, a new project takes the rate of the
+            // Resolve timeline when the engine has reported one.
+            const resolve = state.ui.engine && state.ui.engine.resolve;
+            const fps = validFps(action.fps) ? action.fps : resolve && validFps(resolve.fps) ? resolve.fps : undefined;
+            return freshProject(state, newProject({ width: action.width, height: action.height, fps }));
+        }
         case 'project/load':
             return freshProject(state, validateProject(action.project));
         case 'project/setFps':

@@ -1,11 +1,26 @@
 // Reads the engine slice of the state for the panels: the request of one
-// operation, and the library's part as one plain shape.
+// operation, and the library's part in one shape with every field present.
 
-// Operation keys under which the bridge files its requests.
-export const RENDER_REQUEST = ['render', 'startRender'];
-export const EXPORT_REQUEST = ['export', 'exportToResolve', 'resolveExport'];
-export const IMPORT_REQUEST = ['import', 'importResolveSubtitles'];
+// Operations under which the bridge files its requests.
+export const RENDER_REQUEST = ['render'];
+export const EXPORT_REQUEST = ['export'];
+export const IMPORT_REQUEST = ['import'];
 
+export const LIBRARY_REQUESTS = {
+    load: ['libraryLoad'],
+    insert: ['libraryInsert'],
+    apply: ['libraryApply'],
+    capture: ['libraryCapture'],
+    preview: ['libraryPreview'],
+    update: ['libraryUpdate'],
+    archive: ['libraryArchive'],
+    shared: ['sharedLibrary'],
+    templateStatus: ['templateStatus'],
+    templateRegister: ['templateRegister'],
+    palette: ['palette'],
+};
+
+// The most recently started request among `names`.
 export function requestOf(engine, names) {
     const requests = engine?.requests || {};
     let found = null;
@@ -16,37 +31,22 @@ export function requestOf(engine, names) {
     return found;
 }
 
-export const LIBRARY_REQUESTS = {
-    load: ['library.load', 'fusionLibraryLoad'],
-    insert: ['library.insert', 'fusionInsertEffect'],
-    apply: ['library.applyToSelected', 'fusionApplyToSelectedTitle'],
-    capture: ['library.capture', 'fusionCaptureCurrent'],
-    preview: ['library.refreshPreview', 'fusionRefreshPreview'],
-    update: ['library.update', 'fusionUpdateEffect'],
-    archive: ['library.archive', 'fusionDeleteEffect'],
-    shared: ['library.sharedCreate', 'library.sharedScan', 'library.shared', 'fusionSharedLibraryCreate', 'fusionSharedLibraryScan'],
-    template: ['library.templateRegister', 'library.templateStatus', 'fusionNativeTemplateRegister', 'fusionNativeTemplateStatus'],
-    palette: ['palette.show', 'palette.setEnabled', 'palette'],
-};
+export const isPending = (request) => request?.status === 'pending';
 
-const arrayOr = (v, d = []) => (Array.isArray(v) ? v : d);
+const arrayOr = (v) => (Array.isArray(v) ? v : []);
 
-// The library part of the engine slice in one shape: effects (visible
-// list), error of the last listing, shared library progress lines and
-// result, Text+ template status, palette state, last insertion answer.
+// The library part of the engine slice, before or after any answer.
 export function libraryView(engine) {
     const lib = engine?.library || {};
-    const shared = lib.shared || lib.sharedLibrary || {};
+    const shared = lib.shared || {};
     return {
-        loaded: Boolean(lib.loaded ?? lib.effects),
+        loaded: lib.loaded === true,
         effects: arrayOr(lib.effects),
         error: lib.error || null,
-        shared: {
-            progress: arrayOr(shared.progress ?? shared.messages),
-            result: shared.result ?? null,
-        },
-        template: lib.template ?? lib.templateStatus ?? null,
+        shared: { busy: shared.busy === true, progress: arrayOr(shared.progress), result: shared.result ?? null },
+        template: lib.template ?? null,
         palette: lib.palette ?? null,
-        lastInsert: lib.lastInsert ?? lib.insertResult ?? null,
+        lastInsert: lib.lastInsert ?? null,
+        lastApply: lib.lastApply ?? null,
     };
 }

@@ -27,7 +27,6 @@ function baseName(projectName) {
 }
 
 export const srtFileName = (projectName) => `${baseName(projectName)}.srt`;
-export const projectFileName = (projectName) => `${baseName(projectName)}.tessivo.json`;
 
 const ENCODINGS = {
     'utf-8': 'UTF-8',

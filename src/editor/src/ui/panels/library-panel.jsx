@@ -8,7 +8,7 @@ import {
     ALL_CATEGORIES, categoriesOf, categoryOf, effectBadges, effectEditProblem, filterEffects,
     isEditable, targetTrackProblem, targetTrackValue,
 } from './library-view.js';
-import { libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
+import { isPending, libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
 import { EffectPreview } from './effect-preview.jsx';
 import { LibraryServices } from './library-services.jsx';
 import { Section, SelectField, TextField, RequestState, uid } from './controls.jsx';
@@ -21,6 +21,23 @@ const TRACK_CHOICES = [
 
 function useRequest(names) {
     return useStore((s) => requestOf(s.ui.engine, names));
+}
+
+// The answer of the latest of two requests, as the request records it.
+function lastOf(a, b) {
+    const done = [a, b].filter((r) => r && r.status !== 'pending' && r.result);
+    done.sort((x, y) => (y.finishedAt ?? 0) - (x.finishedAt ?? 0));
+    return done.length ? done[0].result : null;
+}
+
+function Answer({ record }) {
+    if (!record || !record.text) return null;
+    return (
+        <div class={`panel-message ${record.success === false ? 'error' : record.warnings?.length ? 'warning' : 'ok'}`} role="status">
+            {record.text}
+            {record.warnings?.length > 0 && <ul class="fx-warnings">{record.warnings.map((w) => <li key={w}>{w}</li>)}</ul>}
+        </div>
+    );
 }
 
 function InsertForm({ effect }) {
@@ -52,6 +69,7 @@ function InsertForm({ effect }) {
                 </button>
             </div>
             <RequestState request={insert?.status === 'pending' ? insert : apply} />
+            <Answer record={lastOf(insert, apply)} />
         </div>
     );
 }
@@ -106,6 +124,7 @@ function EditForm({ effect, categories }) {
                 )}
             </div>
             <RequestState request={update?.status === 'pending' ? update : archive} />
+            {update?.status === 'failed' && <Answer record={update.result} />}
         </form>
     );
 }
@@ -158,6 +177,7 @@ function CaptureForm({ categories }) {
                 <datalist id={ids.list}>{categories.map((c) => <option key={c} value={c} />)}</datalist>
             </div>
             <button type="submit" disabled={pending}>{pending ? 'Capture en cours…' : 'Capturer le clip Fusion courant'}</button>
+            {capture && capture.status !== 'pending' && <Answer record={capture.result} />}
         </form>
     );
 }
@@ -172,9 +192,11 @@ export function LibraryPanel() {
     const [query, setQuery] = useState('');
     const [selectedId, setSelectedId] = useState(null);
 
+    // The first opening of the panel asks for the list and the template
+    // status; later openings show what is known (Actualiser asks again).
     useEffect(() => {
-        if (!lib.loaded && load?.status !== 'pending') bridge.library.load();
-        if (!lib.template) bridge.library.templateStatus();
+        if (!lib.loaded && !isPending(load)) bridge.library.load();
+        if (!lib.template && !isPending(requestOf(engine, LIBRARY_REQUESTS.templateStatus))) bridge.library.templateStatus();
     }, []);
 
     const categories = useMemo(() => categoriesOf(lib.effects), [lib.effects]);
@@ -193,6 +215,7 @@ export function LibraryPanel() {
                     </button>
                 </div>
                 {lib.error && <p class="panel-message error">{lib.error}</p>}
+                {load?.status === 'failed' && !lib.error && <Answer record={load.result} />}
                 <RequestState request={load} />
                 {lib.loaded && shown.length === 0 && <p class="hint">Aucun effet {category ? 'dans cette catégorie' : 'dans la bibliothèque'}.</p>}
                 <ul class="fx-grid" aria-label="Effets">
@@ -212,15 +235,8 @@ export function LibraryPanel() {
                     <EffectDetails effect={selected} categories={categories} />
                 </Section>
             )}
-            {lib.lastInsert && (
-                <p class={`panel-message ${lib.lastInsert.success === false ? 'error' : 'ok'}`} role="status">
-                    {lib.lastInsert.text || lib.lastInsert.message || lib.lastInsert.error ||
-                        (lib.lastInsert.success === false ? "L'effet n'a pas pu être inséré." : 'Effet inséré.')}
-                </p>
-            )}
             <Section title="Capturer depuis Resolve">
                 <CaptureForm categories={categories} />
-                <RequestState request={requestOf(engine, LIBRARY_REQUESTS.capture)} />
             </Section>
             <LibraryServices lib={lib} engine={engine} />
         </div>

@@ -9,7 +9,7 @@ import { Section, RequestState } from './controls.jsx';
 function SharedLibrary({ lib, engine }) {
     const { bridge } = useEditor();
     const request = requestOf(engine, LIBRARY_REQUESTS.shared);
-    const busy = request?.status === 'pending';
+    const busy = request?.status === 'pending' || lib.shared.busy;
     const { progress, result } = lib.shared;
     const last = progress.length ? progress[progress.length - 1] : null;
     const warnings = progress.filter((p) => p && p.warning);
@@ -29,7 +29,7 @@ function SharedLibrary({ lib, engine }) {
             )}
             {!busy && result && (
                 <p class={`panel-message ${result.success === false ? 'error' : 'ok'}`} role="status">
-                    {result.message || (result.success === false ? 'Chutier partagé inaccessible.' : 'Chutier partagé à jour.')}
+                    {result.text || (result.success === false ? 'Chutier partagé inaccessible.' : 'Chutier partagé à jour.')}
                 </p>
             )}
         </Section>
@@ -38,18 +38,20 @@ function SharedLibrary({ lib, engine }) {
 
 function TemplateStatus({ lib, engine }) {
     const { bridge } = useEditor();
-    const request = requestOf(engine, LIBRARY_REQUESTS.template);
+    const register = requestOf(engine, LIBRARY_REQUESTS.templateRegister);
+    const check = requestOf(engine, LIBRARY_REQUESTS.templateStatus);
     const status = lib.template;
-    const busy = request?.status === 'pending';
-    // A registration answered "not yet" asks the user to act in Resolve and
-    // press again; the button says so.
-    const again = status && status.success === false && status.notify;
+    const busy = register?.status === 'pending' || check?.status === 'pending';
+    // A registration answered "not yet" asks the user to act in Resolve (select
+    // the title, then the shared bin) and press again; the button says so.
+    const again = register?.status === 'failed';
+    const sourceName = status?.source && (status.source.name || status.source.clipName || status.source.folderName);
     return (
         <Section title="Modèle Text+ natif">
-            <p class={`panel-message ${status?.success ? 'ok' : 'warning'}`} role="status">
-                {status ? status.message || (status.success ? 'Modèle Text+ natif prêt.' : 'Aucun modèle enregistré.') : 'État inconnu.'}
+            <p class={`panel-message ${status ? (status.registered ? 'ok' : 'warning') : ''}`} role="status">
+                {status ? status.message || (status.registered ? 'Modèle Text+ natif prêt.' : 'Aucun modèle enregistré.') : 'État du modèle en cours de lecture…'}
             </p>
-            {status?.source?.name && <p class="hint">Source : {status.source.name}</p>}
+            {sourceName && <p class="hint">Source : {sourceName}</p>}
             <div class="panel-row">
                 <button type="button" disabled={busy} onClick={() => bridge.library.templateRegister()}>
                     {busy ? 'Lecture du chutier…' : again ? 'Mémoriser à nouveau' : 'Mémoriser le titre sélectionné'}

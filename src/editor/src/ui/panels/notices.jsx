@@ -1,23 +1,34 @@
 // The corner list of pending requests and their answers, and of the page's
-// own messages; each entry can be dismissed, answers fade out on their own.
+// and the store's own messages; each entry can be dismissed, successful
+// answers leave by themselves.
 import { useEffect, useMemo, useState } from 'preact/hooks';
-import { useStore } from '../context.js';
+import { useEditor, useStore } from '../context.js';
 import { localNotices, noticeList } from './notices.js';
 
 const AUTO_DISMISS_MS = 12000;
 
 export function Notices() {
+    const { store } = useEditor();
     const requests = useStore((s) => s.ui.engine.requests);
+    const engineNotice = useStore((s) => s.ui.engine.notice);
+    const editorNotice = useStore((s) => s.ui.notice);
     const [local, setLocal] = useState(localNotices.get());
     const [dismissed, setDismissed] = useState(() => new Set());
     useEffect(() => localNotices.subscribe(setLocal), []);
 
-    const items = useMemo(() => noticeList(requests, local, dismissed), [requests, local, dismissed]);
-    const dismiss = (key) => setDismissed((d) => new Set(d).add(key));
+    const items = useMemo(
+        () => noticeList({ requests, engineNotice, editorNotice, local }, dismissed),
+        [requests, engineNotice, editorNotice, local, dismissed],
+    );
+    const dismiss = (key) => {
+        if (key === 'editor') store.dispatch({ type: 'notice/clear' });
+        else setDismissed((d) => new Set(d).add(key));
+    };
 
-    // Successful answers leave by themselves; failures and pending requests stay.
+    // Successful answers leave by themselves; failures, warnings and pending
+    // requests stay until dismissed.
     useEffect(() => {
-        const done = items.filter((n) => n.tone === 'ok');
+        const done = items.filter((n) => n.tone === 'ok' && n.key !== 'editor');
         if (done.length === 0) return undefined;
         const timer = setTimeout(() => setDismissed((d) => {
             const next = new Set(d);

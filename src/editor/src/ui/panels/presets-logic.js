@@ -21,7 +21,7 @@ export function presetEntries(builtin, user) {
     return [...b, ...u];
 }
 
-export const MAX_PRESET_NAME = 40;
+export const MAX_PRESET_NAME = 60;
 
 // Checks the name a style is saved under. Returns {name, overwrite} or
 // {error}; a built-in preset's name is refused, a user preset's name means

@@ -68,7 +68,7 @@ function RenderSection() {
     const update = (patch) => setChoice((c) => normalizeRenderChoice({ ...c, ...patch }));
     const start = () => {
         if (problem || pending) return;
-        bridge.startRender({ ...choice, range });
+        bridge.startRender({ format: choice.format, background: choice.bg, range });
     };
 
     return (
@@ -115,7 +115,7 @@ function ResolveSection() {
 
     return (
         <Section title="Envoyer vers Resolve">
-            <div class="panel-grid">
+            <div class="panel-stack">
                 <SelectField id={ids.route} label="Route" value={route} options={SEND_ROUTES} onChange={setRoute} testid="send-route" />
                 <SelectField id={ids.range} label="Plage" value={range} options={SEND_RANGES} onChange={setRange} testid="send-range" />
             </div>
