@@ -129,8 +129,8 @@ test('play at the end starts again from the beginning; a moved playhead plays on
 });
 
 test('each sound effect is heard once as the playhead passes it', () => {
-    const sfx = [{ id: 's1', name: 'a', time: 0, volume: 1 }, { id: 's2', name: 'b', time: 0.5, volume: 1 },
-        { id: 's3', name: 'c', time: 1.2, volume: 1 }];
+    const sound = (id, time) => ({ id, name: id, time, volume: 1, dataUrl: 'data:audio/wav;base64,UklGRg==' });
+    const sfx = [sound('s1', 0), sound('s2', 0.5), sound('s3', 1.2)];
     const store = storeWith([block('b1', 0, 2)], sfx);
     const frames = fakeFrames();
     const heard = [];
