@@ -3,6 +3,7 @@ import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from '../src/ui/preview-geometry.js';
 import { createPlayback, soundsBetween, pageFrames } from '../src/ui/playback.js';
+import { createPainter } from '../src/ui/preview-painter.js';
 import { createStore } from '../src/state/store.js';
 import { newProject } from '../src/state/model.js';
 
@@ -165,4 +166,79 @@ test('the page frame scheduler is called on the window, as the browser requires'
     queue.shift()();
     assert.ok(Math.abs(store.getState().ui.playhead - 0.04) < 1e-9);
     playback.stop();
+});
+
+// ---- the preview painter -------------------------------------------------
+
+function painterRig(blocks, selection = []) {
+    const project = { ...newProject({ fps: 25 }), blocks };
+    const store = createStore({ project });
+    store.dispatch({ type: 'selection/set', ids: selection });
+    const ctx = new FakeContext();
+    const canvas = { width: 300, height: 150, getContext: () => ctx };
+    let pending = null;
+    const frames = { requestFrame: (fn) => { pending = fn; return 1; }, cancelFrame: () => { pending = null; } };
+    let drawnCount = 0;
+    const painter = createPainter({ canvas, store, captions, frames, onDrawn: () => { drawnCount += 1; } });
+    return {
+        store, ctx, canvas, painter,
+        frame() {
+            const fn = pending;
+            pending = null;
+            if (fn) fn();
+        },
+        clears: () => ctx.ops.filter((o) => o.op === 'clear').length,
+        get drawnCount() { return drawnCount; },
+    };
+}
+
+const caption = (id, startTime, text, y = 50) => ({
+    id, text, startTime, duration: 2, trackId: 0, x: 50, y, font: 'Anton', size: 8, animIn: 'none', animOut: 'none',
+});
+
+test('the preview draws again when a block changes at the same playhead, and only then', () => {
+    const rig = painterRig([caption('b1', 0, 'UN'), caption('b2', 5, 'DEUX')]);
+    rig.painter.setRatio(0.5);
+    rig.frame();
+    assert.equal(rig.clears(), 1);
+    assert.deepEqual([rig.canvas.width, rig.canvas.height], [960, 540], 'canvas at the displayed resolution');
+    assert.deepEqual([...new Set(rig.ctx.texts().map((t) => t.text))], ['UN']);
+
+    rig.store.dispatch({ type: 'selection/set', ids: ['b1'] });
+    rig.frame();
+    assert.equal(rig.clears(), 1, 'a selection change draws nothing');
+
+    rig.store.dispatch({ type: 'blocks/setText', id: 'b1', text: 'AUTRE' });
+    rig.frame();
+    assert.equal(rig.clears(), 2, 'a text change at the same playhead is drawn');
+    assert.equal(rig.ctx.texts().at(-1).text, 'AUTRE');
+
+    rig.store.dispatch({ type: 'playhead/set', time: 5.5 });
+    rig.frame();
+    assert.equal(rig.ctx.texts().at(-1).text, 'DEUX');
+    assert.equal(rig.drawnCount, 4, 'the selection boxes are refreshed after every frame');
+});
+
+test('the selection boxes follow the selection among the captions shown', () => {
+    const rig = painterRig([caption('b1', 0, 'HAUT', 20), caption('b2', 0, 'BAS', 80), caption('b3', 5, 'PLUS TARD')], ['b2', 'b3']);
+    rig.painter.setRatio(1);
+    rig.frame();
+    const boxes = rig.painter.selectedBoxes();
+    assert.deepEqual(boxes.map((b) => b.id), ['b2'], 'a selected caption not shown at the playhead has no box');
+    assert.ok(Math.abs(boxes[0].top + boxes[0].height / 2 - 0.8 * 1080) < 1e-6);
+    assert.deepEqual(rig.painter.visibleItems().map((i) => i.id), ['b1', 'b2']);
+    rig.store.dispatch({ type: 'selection/clear' });
+    assert.deepEqual(rig.painter.selectedBoxes(), []);
+});
+
+test('nothing is drawn before the preview knows its size, nor after it is stopped', () => {
+    const rig = painterRig([caption('b1', 0, 'UN')]);
+    rig.frame();
+    assert.equal(rig.clears(), 0);
+    rig.painter.setRatio(0.25);
+    rig.painter.stop();
+    rig.frame();
+    rig.store.dispatch({ type: 'playhead/set', time: 1 });
+    rig.frame();
+    assert.equal(rig.clears(), 0);
 });
