@@ -2,7 +2,8 @@
 // by timeline-draw.js once per animation frame when something changed.
 // Pointer gestures: click to select (Shift or Ctrl adds), drag a block to
 // move the selection (across lanes too), drag an end to trim, click or drag
-// on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms.
+// on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms,
+// Shift+wheel (or the wheel over the lane names) scrolls the lanes.
 import { useEffect, useRef } from 'preact/hooks';
 import { capturePointer } from './pointer.js';
 import { useEditor } from './context.js';
@@ -269,7 +270,8 @@ export function Timeline() {
             const { zoom, scroll } = zoomAround(view, Math.exp(-event.deltaY * unit * 0.002), localPoint(event).x);
             store.dispatch({ type: 'view/zoom', zoom });
             store.dispatch({ type: 'view/scroll', scroll });
-        } else if (event.shiftKey && view.maxTrackScroll > 0) {
+        } else if ((event.shiftKey || localPoint(event).x < view.header) && view.maxTrackScroll > 0) {
+            // Shift+wheel, or the wheel over the lane names, scrolls the lanes.
             l.trackScroll = Math.min(view.maxTrackScroll, Math.max(0, l.trackScroll + event.deltaY * unit));
             l.schedule();
         } else {
