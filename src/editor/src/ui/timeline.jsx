@@ -80,7 +80,11 @@ export function Timeline() {
             const view = viewOf(state, l.size, l.trackScroll);
             l.trackScroll = view.trackScroll;
             l.view = view;
-            if (state.ui.playing) {
+            // The view pages along when the playhead moves out of it (playing,
+            // stepping, jumping to an end), not when the user scrolls away.
+            const playheadMoved = state.ui.playhead !== l.playhead;
+            l.playhead = state.ui.playhead;
+            if (playheadMoved && !(l.drag && l.drag.kind === 'scrub')) {
                 const scroll = followScroll(view, state.ui.playhead);
                 if (scroll !== null) {
                     store.dispatch({ type: 'view/scroll', scroll });
