@@ -62,7 +62,7 @@ function InsertForm({ effect }) {
             <div class="panel-row">
                 <button type="button" class="primary" disabled={busy || Boolean(problem)}
                     onClick={() => bridge.library.insert(effect.id, targetTrackValue(choice, number))}>
-                    Insérer à la tête de lecture
+                    Insérer dans Resolve
                 </button>
                 <button type="button" disabled={busy} onClick={() => bridge.library.applyToSelected(effect.id)}>
                     Appliquer au titre sélectionné
