@@ -1,7 +1,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-    makeView, blockRect, hitTest, trackTop, trackAt, trackCountOf, moveOffsets, trimTarget, zoomAround, xToTime,
+    makeView, blockRect, blocksInRect, hitTest, trackTop, trackAt, trackCountOf, moveOffsets, trimTarget, zoomAround, xToTime,
     timeToX, formatTimecode, rulerTicks, fitLabel, followScroll, drawTimeline, COLORS, MIN_ZOOM, MAX_ZOOM,
 } from '../src/ui/timeline-draw.js';
 
@@ -83,6 +83,20 @@ test('where blocks overlap, a selected block is picked before the others, then t
     const x = timeToX(2, v);
     assert.equal(hitTest(x, y, blocks, v).id, 'over');
     assert.equal(hitTest(x, y, blocks, v, new Set(['under'])).id, 'under');
+});
+
+test('a marquee selects the blocks it meets, drawn in any direction', () => {
+    const v = view();
+    const blocks = [block('a', 1, 1, 0), block('b', 3, 1, 0), block('c', 1, 1, 1), block('d', 8, 1, 2)];
+    const y0 = trackTop(0, v) + 20;
+    const y1 = trackTop(1, v) + 20;
+    const cases = [
+        ['across lane 0 only', { x: timeToX(0.5, v), y: y0, w: timeToX(3.5, v) - timeToX(0.5, v), h: 2 }, ['a', 'b']],
+        ['drawn leftwards and upwards', { x: timeToX(1.5, v), y: y0, w: -50, h: y1 - y0 }, ['a', 'c']],
+        ['between blocks', { x: timeToX(2.2, v), y: y0, w: 30, h: 5 }, []],
+        ['touching an edge', { x: timeToX(2, v), y: y0, w: 10, h: 1 }, ['a']],
+    ];
+    for (const [name, rect, ids] of cases) assert.deepEqual(blocksInRect(blocks, rect, v), ids, name);
 });
 
 test('a dragged group lands on frames, stays after 0 s and on existing lanes, and sticks to the playhead', () => {

@@ -126,6 +126,21 @@ export function hitTest(x, y, blocks, view, selection = new Set()) {
     return pass(true) || pass(false) || { area: 'empty', time: Math.max(0, xToTime(x, view)), trackId };
 }
 
+// Ids of the blocks whose rectangles meet `rect` ({x, y, w, h}, any sign of
+// w and h): what a marquee drawn over the lanes selects.
+export function blocksInRect(blocks, rect, view) {
+    const left = Math.min(rect.x, rect.x + rect.w);
+    const right = Math.max(rect.x, rect.x + rect.w);
+    const top = Math.min(rect.y, rect.y + rect.h);
+    const bottom = Math.max(rect.y, rect.y + rect.h);
+    const ids = [];
+    for (const block of blocks) {
+        const r = blockRect(block, view);
+        if (r.x <= right && r.x + r.w >= left && r.y <= bottom && r.y + r.h >= top) ids.push(block.id);
+    }
+    return ids;
+}
+
 // Where a dragged group goes. `group` = {startTime, duration, trackId} of the
 // block under the pointer when the drag began, with the lowest start and the
 // lowest and highest lane of every moving block. The returned offsets are
