@@ -7,7 +7,7 @@
 // Shift+wheel (or the wheel over the lane names) scrolls the lanes.
 import { useEffect, useRef } from 'preact/hooks';
 import { capturePointer } from './pointer.js';
-import { useEditor } from './context.js';
+import { useEditor, useStore } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
     followScroll, xToTime, timeToX, snapToFrame, blocksInRect,
@@ -60,6 +60,7 @@ export function Timeline() {
     const wrapRef = useRef(null);
     const playheadRef = useRef(null);
     const marqueeRef = useRef(null);
+    const empty = useStore((s) => s.project.blocks.length === 0);
     const live = useRef({ size: { width: 0, height: 0 }, ratio: 1, trackScroll: 0, drag: null, frame: 0, view: null });
 
     useEffect(() => {
@@ -321,6 +322,11 @@ export function Timeline() {
                 />
                 <div class="playhead" ref={playheadRef} aria-hidden="true" />
                 <div class="marquee" ref={marqueeRef} aria-hidden="true" />
+                {empty && (
+                    <p class="timeline-empty">
+                        Aucun bloc : importez des sous-titres, ou double-cliquez sur une piste pour écrire le premier.
+                    </p>
+                )}
             </div>
         </section>
     );
