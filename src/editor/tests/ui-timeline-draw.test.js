@@ -4,6 +4,7 @@ import {
     makeView, blockRect, blocksInRect, hitTest, trackTop, trackAt, trackCountOf, moveOffsets, trimTarget, zoomAround, xToTime,
     timeToX, formatTimecode, rulerTicks, fitLabel, followScroll, drawTimeline, COLORS, MIN_ZOOM, MAX_ZOOM,
 } from '../src/ui/timeline-draw.js';
+import { createStore } from '../src/state/store.js';
 
 const view = (over = {}) => makeView({ width: 1000, height: 250, zoom: 100, scroll: 0, trackCount: 3, fps: 25, ...over });
 const block = (id, startTime, duration, trackId = 0, text = id) => ({ id, startTime, duration, trackId, text });
@@ -130,6 +131,20 @@ test('zooming keeps the time under the pointer in place and stays within bounds'
     }
     assert.equal(zoomAround(v, 1e6, 500).zoom, MAX_ZOOM);
     assert.equal(zoomAround(v, 1e-6, 500).zoom, MIN_ZOOM);
+});
+
+test('a zoom to the limit, as the store keeps it, still holds the time under the pointer', () => {
+    const store = createStore({});
+    for (const factor of [1e6, 1e-6]) {
+        store.dispatch({ type: 'view/zoom', zoom: 100 });
+        store.dispatch({ type: 'view/scroll', scroll: 30 });
+        const before = view({ zoom: store.getState().ui.zoom, scroll: store.getState().ui.scroll });
+        const { zoom, scroll } = zoomAround(before, factor, 600);
+        store.dispatch({ type: 'view/zoom', zoom });
+        store.dispatch({ type: 'view/scroll', scroll });
+        const after = view({ zoom: store.getState().ui.zoom, scroll: store.getState().ui.scroll });
+        if (scroll > 0) assert.ok(Math.abs(xToTime(600, after) - xToTime(600, before)) < 1e-6, `factor ${factor}`);
+    }
 });
 
 test('timecodes count frames at the project rate', () => {

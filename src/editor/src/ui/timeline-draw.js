@@ -7,12 +7,14 @@
 // colour, so a project of thousands of blocks redraws within a frame.
 //
 // Coordinates are CSS pixels of the canvas; track 0 is the bottom lane.
+import { MIN_ZOOM, MAX_ZOOM } from '../state/update.js';
 
 export const RULER_HEIGHT = 26;
 export const TRACK_HEIGHT = 44;
 export const HEADER_WIDTH = 84;
-export const MIN_ZOOM = 2; // pixels per second
-export const MAX_ZOOM = 4000;
+// Zoom bounds in pixels per second: the store's, so a zoom computed here is
+// the zoom the store keeps.
+export { MIN_ZOOM, MAX_ZOOM } from '../state/update.js';
 export const EDGE_GRAB = 6; // pixels of a block's ends that trim instead of moving
 export const SNAP_DISTANCE = 8; // pixels within which a time sticks to the playhead
 
