@@ -214,3 +214,17 @@ test('drawing touches only the blocks in view, with their text and their route m
     assert.deepEqual(selectedFill.rects, [blockRect(blocks[52], v)]);
     assert.ok(ctx.texts.some((t) => t.text === 'Piste 2'));
 });
+
+test('a block cut by the lane names keeps its label inside its visible part', () => {
+    const cases = [[0.5, 'Un sous-titre assez long pour être coupé'], [2.5, 'Un sous-titre assez long pour être coupé'], [3.9, 'Court']];
+    for (const [scroll, text] of cases) {
+        const v = view({ scroll, zoom: 100 });
+        const b = block('cut', 0, 4, 0, text);
+        const ctx = new RecordingContext();
+        drawTimeline(ctx, { blocks: [b], tracks: [], selection: new Set(), playhead: null }, v);
+        const r = blockRect(b, v);
+        for (const t of ctx.texts.filter((x) => x.y > v.ruler && x.x > v.header - 1)) {
+            assert.ok(t.x + 6.6 * t.text.length <= r.x + r.w, `scroll ${scroll}: "${t.text}" ends inside the block`);
+        }
+    }
+});

@@ -302,8 +302,10 @@ function drawBlocks(ctx, scene, view) {
     ctx.textBaseline = 'middle';
     ctx.fillStyle = COLORS.blockText;
     for (const { block, r } of items) {
-        const label = fitLabel(block.text, r.w);
-        if (label) ctx.fillText(label, Math.max(r.x, view.header) + 6, r.y + r.h / 2 + 1);
+        // A block cut by the lane names shows its label in its visible part.
+        const left = Math.max(r.x, view.header);
+        const label = fitLabel(block.text, r.x + r.w - left);
+        if (label) ctx.fillText(label, left + 6, r.y + r.h / 2 + 1);
     }
 
     if (scene.capabilityOf) {
