@@ -67,6 +67,20 @@ test('style applies to the selection or to all blocks, in one undo step', () => 
     assert.deepEqual(store.getState().project.blocks.map((b) => b.color), ['#ffffff', '#00ff00', '#ffffff']);
 });
 
+test('placing blocks moves each to its own position, clamped, one undo step per gesture', () => {
+    const { store } = storeWith([[0, 1], [1, 1], [2, 1]]);
+    store.dispatch({ type: 'style/apply', scope: 'all', patch: { x: 50, y: 80 } });
+    store.dispatch({ type: 'style/place', positions: { b1: { x: 40, y: 70 }, b2: { x: 60, y: 90 } }, gesture: 'g' });
+    store.dispatch({ type: 'style/place', positions: { b1: { x: 30, y: NaN }, b2: { x: 70, y: 500 }, nope: { x: 1, y: 1 } }, gesture: 'g' });
+    const at = (id) => [byId(store, id).x, byId(store, id).y];
+    assert.deepEqual(at('b1'), [30, 70], 'a NaN coordinate keeps the old one');
+    assert.ok(at('b2')[1] < 500, 'y clamped into the frame range');
+    assert.equal(at('b2')[0], 70);
+    assert.deepEqual(at('b3'), [50, 80], 'a block not listed stays');
+    store.undo();
+    assert.deepEqual([at('b1'), at('b2')], [[50, 80], [50, 80]]);
+});
+
 test('built-in presets are complete, valid looks with French names', () => {
     assert.ok(BUILTIN_PRESETS.length >= 6 && BUILTIN_PRESETS.length <= 8);
     assert.equal(new Set(BUILTIN_PRESETS.map((p) => p.name)).size, BUILTIN_PRESETS.length);

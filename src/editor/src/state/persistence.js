@@ -14,7 +14,7 @@ export const FILE_FORMAT = 'tessivo-project';
 
 export const STORAGE_FULL_TEXT =
     "Le projet n'a pas pu être enregistré dans le stockage de la page (espace plein ou refusé). " +
-    'Enregistrez-le dans un fichier .tessivo.json pour ne pas perdre vos modifications.';
+    'Enregistre-le dans un fichier .tessivo.json pour ne pas perdre tes modifications.';
 export const PRESETS_FAILED_TEXT = "Les préréglages n'ont pas pu être enregistrés dans le stockage de la page.";
 
 // ---- files -----------------------------------------------------------------

@@ -124,15 +124,39 @@ export function applyStyle(state, { scope, patch }) {
     return copied ? { ...state, project: { ...project, blocks } } : state;
 }
 
+// Each listed block moved to its own position: a caption dragged on the
+// preview with others selected carries them along, keeping their spacing.
+export function placeBlocks(state, { positions }) {
+    if (!positions || typeof positions !== 'object') return state;
+    const { project } = state;
+    let blocks = project.blocks;
+    let copied = false;
+    for (let i = 0; i < blocks.length; i++) {
+        const b = blocks[i];
+        const position = Object.prototype.hasOwnProperty.call(positions, b.id) ? positions[b.id] : null;
+        if (!position || typeof position !== 'object') continue;
+        const clean = sanitizeStylePatch({ x: position.x, y: position.y });
+        if (Object.keys(clean).length === 0) continue;
+        const nb = patchBlock(b, clean);
+        if (nb === b) continue;
+        if (!copied) {
+            blocks = blocks.slice();
+            copied = true;
+        }
+        blocks[i] = nb;
+    }
+    return copied ? { ...state, project: { ...project, blocks } } : state;
+}
+
 export function savePreset(state, { name }) {
     const clean = typeof name === 'string' ? name.trim().slice(0, MAX_NAME) : '';
-    if (!clean) return warn(state, 'Donnez un nom au préréglage.');
+    if (!clean) return warn(state, 'Donne un nom au préréglage.');
     if (BUILTIN_NAMES.has(clean.toLowerCase())) {
-        return warn(state, `« ${clean} » est le nom d'un préréglage intégré : choisissez un autre nom.`);
+        return warn(state, `« ${clean} » est le nom d'un préréglage intégré : choisis un autre nom.`);
     }
     const { project, ui } = state;
     const source = ui.selection.length ? project.blocks.find((b) => b.id === ui.selection[0]) : null;
-    if (!source) return warn(state, 'Sélectionnez le bloc dont le style doit devenir un préréglage.');
+    if (!source) return warn(state, 'Sélectionne le bloc dont le style doit devenir un préréglage.');
     const preset = { name: clean, style: styleOf(source) };
     const i = ui.presets.findIndex((p) => p.name === clean);
     const presets = i < 0 ? [...ui.presets, preset] : ui.presets.map((p, j) => (j === i ? preset : p));

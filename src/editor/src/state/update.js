@@ -9,7 +9,7 @@ import { validateProject, readSfxItem, nextSfxId } from './validate.js';
 import {
     addBlock, addTrack, deleteBlocks, importBlocks, mergeBlocks, moveBlocks, retime, setText, splitBlocks, trimBlock,
 } from './blocks.js';
-import { applyPreset, applyStyle, deletePreset, readUserPresets, savePreset } from './presets.js';
+import { applyPreset, applyStyle, deletePreset, placeBlocks, readUserPresets, savePreset } from './presets.js';
 
 export const MIN_ZOOM = 2;     // pixels per second
 export const MAX_ZOOM = 2000;
@@ -177,6 +177,7 @@ function route(state, action) {
         case 'blocks/delete': return deleteBlocks(state, action);
         case 'tracks/add': return addTrack(state);
         case 'style/apply': return applyStyle(state, action);
+        case 'style/place': return placeBlocks(state, action);
         case 'presets/save': return savePreset(state, action);
         case 'presets/delete': return deletePreset(state, action);
         case 'presets/apply': return applyPreset(state, action);

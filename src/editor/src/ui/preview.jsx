@@ -156,7 +156,12 @@ export function Preview() {
         const block = project.blocks.find((b) => b.id === id);
         if (!block) return;
         if (ui.playing) store.dispatch({ type: 'playback/set', playing: false });
-        dragRef.current = { origin: { x: block.x, y: block.y }, start: point, last: null, gesture: `preview-move-${Date.now()}` };
+        // Every selected caption moves with the one under the pointer, each
+        // from its own position.
+        const selection = ui.selection.includes(id) ? ui.selection : [id];
+        const origins = {};
+        for (const b of project.blocks) if (selection.includes(b.id)) origins[b.id] = { x: b.x, y: b.y };
+        dragRef.current = { origin: { x: block.x, y: block.y }, origins, start: point, last: null, gesture: `preview-move-${Date.now()}` };
         capturePointer(event.currentTarget, event.pointerId);
         event.preventDefault();
     };
@@ -170,7 +175,11 @@ export function Preview() {
         setGuides(next.guides);
         if (drag.last && drag.last.x === next.x && drag.last.y === next.y) return;
         drag.last = next;
-        store.dispatch({ type: 'style/apply', scope: 'selection', patch: { x: next.x, y: next.y }, gesture: drag.gesture });
+        const dx = next.x - drag.origin.x;
+        const dy = next.y - drag.origin.y;
+        const positions = {};
+        for (const [id, o] of Object.entries(drag.origins)) positions[id] = { x: o.x + dx, y: o.y + dy };
+        store.dispatch({ type: 'style/place', positions, gesture: drag.gesture });
     };
 
     const endDrag = () => {
