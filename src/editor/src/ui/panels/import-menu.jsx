@@ -17,10 +17,9 @@ const MODES = [
     { value: 'append', label: 'Ajouter aux blocs' },
 ];
 
-// The web view saves downloads in the user's download folder without asking;
-// the notice says where the file went.
+// The program asks where the file goes in its own save panel.
 function saved(fileName) {
-    localNotices.push('ok', 'Fichier enregistré', `« ${fileName} » est dans le dossier des téléchargements.`);
+    localNotices.push('ok', 'Enregistrement', `Choisis où enregistrer « ${fileName} ».`);
 }
 
 export function saveProjectFile(store) {
