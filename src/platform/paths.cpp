@@ -20,12 +20,6 @@ fs::path moviesDirectory() {
     return fs::path(g_get_home_dir()) / "Videos";
 }
 
-fs::path documentsDirectory() {
-    if (const char* documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS); documents && *documents)
-        return documents;
-    return g_get_home_dir();
-}
-
 fs::path applicationSupportDirectory() { return g_get_user_data_dir(); }
 
 fs::path temporaryDirectory() { return g_get_tmp_dir(); }

@@ -8,8 +8,6 @@ namespace tessivo {
 
 // The user's Videos folder (XDG), else $HOME/Videos. Used for movies and exports.
 std::filesystem::path moviesDirectory();
-// The user's Documents folder (XDG), else $HOME. Where saved project and subtitle files go first.
-std::filesystem::path documentsDirectory();
 // $XDG_DATA_HOME (~/.local/share): the per-user application data folder.
 std::filesystem::path applicationSupportDirectory();
 // The temporary folder.

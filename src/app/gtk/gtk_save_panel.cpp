@@ -16,20 +16,8 @@ GtkSavePanel::~GtkSavePanel() {
     }
 }
 
-const char* GtkSavePanel::mimeTypeFor(const std::string& format) { return fileKindFor(format).mimeType; }
-
-GtkSavePanel::FileKind GtkSavePanel::fileKindFor(const std::string& format) {
-    static const FileKind kinds[] = {
-        {"mov", "Film QuickTime", "video/quicktime", "*.mov", true},
-        {"srt", "Sous-titres SRT", "application/x-subrip", "*.srt", false},
-        {"vtt", "Sous-titres WebVTT", "text/vtt", "*.vtt", false},
-        {"json", "Projet Tessivo", "application/json", "*.json", false},
-    };
-    for (const FileKind& kind : kinds) {
-        if (format == kind.format) return kind;
-    }
-    // Renders name every other format MPEG-4.
-    return {"mp4", "Film MPEG-4", "video/mp4", "*.mp4", true};
+const char* GtkSavePanel::mimeTypeFor(const std::string& format) {
+    return format == "mov" ? "video/quicktime" : "video/mp4";
 }
 
 void GtkSavePanel::chooseOutputFile(const SavePanelRequest& request,
@@ -41,17 +29,17 @@ void GtkSavePanel::chooseOutputFile(const SavePanelRequest& request,
     GtkFileChooser* fileChooser = GTK_FILE_CHOOSER(chooser.get());
     gtk_file_chooser_set_do_overwrite_confirmation(fileChooser, TRUE);
     gtk_file_chooser_set_create_folders(fileChooser, TRUE);
-    const FileKind kind = fileKindFor(request.format);
     std::error_code ec;
-    const auto folder = kind.movie ? moviesDirectory() : documentsDirectory();
-    if (std::filesystem::is_directory(folder, ec)) gtk_file_chooser_set_current_folder(fileChooser, folder.c_str());
+    const auto movies = moviesDirectory();
+    if (std::filesystem::is_directory(movies, ec)) gtk_file_chooser_set_current_folder(fileChooser, movies.c_str());
     gtk_file_chooser_set_current_name(fileChooser, request.suggestedName.c_str());
 
     // The chooser takes the filter's floating reference.
     GtkFileFilter* filter = gtk_file_filter_new();
-    gtk_file_filter_set_name(filter, kind.name);
-    gtk_file_filter_add_mime_type(filter, kind.mimeType);
-    gtk_file_filter_add_pattern(filter, kind.pattern);
+    const bool quickTime = request.format == "mov";
+    gtk_file_filter_set_name(filter, quickTime ? "Film QuickTime" : "Film MPEG-4");
+    gtk_file_filter_add_mime_type(filter, mimeTypeFor(request.format));
+    gtk_file_filter_add_pattern(filter, quickTime ? "*.mov" : "*.mp4");
     gtk_file_chooser_add_filter(fileChooser, filter);
 
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser.get()), TRUE);

@@ -23,17 +23,7 @@ public:
     void chooseOutputFile(const SavePanelRequest& request,
                           std::function<void(std::optional<std::filesystem::path>)> done) override;
 
-    // What the chooser offers for a request's format: its filter and whether
-    // it opens in the movies folder (else the documents folder). Movies are
-    // QuickTime for "mov" and MPEG-4 for every format not listed.
-    struct FileKind {
-        const char* format;
-        const char* name;
-        const char* mimeType;
-        const char* pattern;
-        bool movie;
-    };
-    static FileKind fileKindFor(const std::string& format);
+    // The MIME type offered for a render format: QuickTime for "mov", else MPEG-4.
     static const char* mimeTypeFor(const std::string& format);
 
 private:
