@@ -46,7 +46,7 @@ MainWindow::Size MainWindow::fittedMinimumSize(Size workArea) {
 }
 
 MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
-                       std::optional<std::filesystem::path> entryPage)
+                       std::optional<std::filesystem::path> entryPage, const WebsiteDataFolders& websiteData)
     : engine_(std::move(engine)) {
     installApplicationStyle();
 
@@ -65,7 +65,7 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
     overlayContainer_ = adoptGObject(GTK_OVERLAY(gtk_overlay_new()));
     gtk_container_add(GTK_CONTAINER(toplevel), GTK_WIDGET(overlayContainer_.get()));
 
-    webViewHost_ = std::make_shared<WebViewHost>();
+    webViewHost_ = std::make_shared<WebViewHost>(websiteData);
     gtk_container_add(GTK_CONTAINER(overlayContainer_.get()), webViewHost_->widget());
     overlay_ = std::make_unique<RenderOverlay>(overlayContainer_.get());
 

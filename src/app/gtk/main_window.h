@@ -39,9 +39,11 @@ public:
     // Main thread. Builds the window around `engine`, connects the page to it
     // and loads `entryPage` (none: the page stays empty). With an application
     // the window is one of its windows; without (tests), a plain toplevel.
+    // The page's website data (its local storage) is kept in `websiteData`.
     // The window is shown.
     MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
-               std::optional<std::filesystem::path> entryPage);
+               std::optional<std::filesystem::path> entryPage,
+               const WebsiteDataFolders& websiteData = WebsiteDataFolders::forUser());
     // Closes the window if it is still open.
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;

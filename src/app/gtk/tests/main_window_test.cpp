@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,11 @@ protected:
 
         fs::create_directories(dir_.path() / "web");
         std::ofstream(dir_.path() / "web" / "index.html") << kTestPage;
+        openWindow(WebsiteDataFolders::under(dir_.path() / "website-data"));
+    }
 
+    // A new engine and window on the test page, its website data in `folders`.
+    void openWindow(const WebsiteDataFolders& folders) {
         ExportEngine::Options options;
         options.configuration.settingsFile = dir_.path() / "settings.ini";
         options.openURI = [this](const std::string& uri) {
@@ -73,7 +78,7 @@ protected:
             return true;
         };
         engine_ = ExportEngine::create(std::move(options));
-        window_ = std::make_unique<MainWindow>(nullptr, engine_, entryPageIn(dir_.path()));
+        window_ = std::make_unique<MainWindow>(nullptr, engine_, entryPageIn(dir_.path()), folders);
 
         bool finished = false;
         g_signal_connect(window_->webViewHost().webView(), "load-changed",
@@ -237,6 +242,50 @@ TEST_F(MainWindowTest, ClosingWithTheSavePanelOpenAnswersCancelled) {
     runFor(0.1);
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(chosen, std::nullopt);
+}
+
+// Whether some file under `folder` holds `text`, in UTF-8 or UTF-16 LE (how
+// the page's storage may keep a value).
+bool someFileHolds(const fs::path& folder, const std::string& text) {
+    std::string utf16;
+    for (char c : text) utf16 += std::string{c, '\0'};
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.find(text) != std::string::npos || bytes.find(utf16) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The editor keeps its project in the page's local storage: a value stored
+// there is on disk once the window and its engine are gone, a new window on
+// the same folders reads it back, and a window on other folders starts empty.
+TEST_F(MainWindowTest, PageStorageOutlivesTheWindow) {
+    const std::string marker = "projet-persistant-7f3a";
+    evaluate("localStorage.setItem('tessivo.project', '" + marker + "'); true;");
+    window_.reset();
+    engine_.reset();
+    runFor(0.3);
+    const WebsiteDataFolders kept = WebsiteDataFolders::under(dir_.path() / "website-data");
+    EXPECT_TRUE(someFileHolds(kept.data, marker)) << "the stored value never reached " << kept.data;
+
+    struct Case {
+        const char* name;
+        WebsiteDataFolders folders;
+        Json expected;
+    };
+    const Case cases[] = {
+        {"same folders", kept, marker},
+        {"other folders", WebsiteDataFolders::under(dir_.path() / "other-data"), nullptr},
+    };
+    for (const Case& c : cases) {
+        openWindow(c.folders);
+        EXPECT_EQ(evaluate("localStorage.getItem('tessivo.project')"), c.expected) << c.name;
+        window_.reset();
+        engine_.reset();
+    }
 }
 
 TEST(RenderPercentText, TruncatesAndClamps) {
