@@ -1,0 +1,145 @@
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from '../src/ui/preview-geometry.js';
+import { createPlayback, soundsBetween } from '../src/ui/playback.js';
+import { createStore } from '../src/state/store.js';
+import { newProject } from '../src/state/model.js';
+
+const require = createRequire(import.meta.url);
+const captions = require('../../../resources/web/js/caption-renderer.js');
+const { FakeContext } = require('../../../resources/web/tests/fake-canvas.js');
+
+test('the frame fits its box at its own aspect ratio, centred', () => {
+    const cases = [
+        [[960, 540, 1920, 1080], { left: 0, top: 0, width: 960, height: 540, scale: 0.5 }],
+        [[1000, 400, 1920, 1080], { left: 144, top: 0, width: 711, height: 400 }],
+        [[400, 1000, 1920, 1080], { left: 0, top: 387, width: 400, height: 225 }],
+        [[500, 500, 1080, 1920], { left: 109, top: 0, width: 281, height: 500 }],
+        [[0, 500, 1920, 1080], { left: 0, top: 0, width: 0, height: 0, scale: 0 }],
+    ];
+    for (const [args, expected] of cases) {
+        const got = fitFrame(...args);
+        for (const k of Object.keys(expected)) assert.equal(got[k], expected[k], `${args} ${k}`);
+    }
+    assert.deepEqual(toFramePoint(480, 135, { width: 960, height: 540 }, 1920, 1080), { x: 960, y: 270 });
+});
+
+test('a caption box covers the text the drawing module lays out, around the anchor', () => {
+    const ctx = new FakeContext();
+    const frame = { width: 1920, height: 1080 };
+    const cases = [
+        [{ text: 'ABCD', x: 50, y: 80, size: 10, textScaleX: 100, font: 'Anton' }, 4, 1],
+        [{ text: 'AB\nABCDEF', x: 20, y: 30, size: 5, textScaleX: 150, font: 'Inter' }, 6, 2],
+    ];
+    for (const [raw, longest, lines] of cases) {
+        const block = captions.decodeSequence(raw);
+        const layout = captions.layoutBlock(ctx, block, frame);
+        const b = captionBounds(block, layout, frame, captions.lineStep);
+        const fs = (raw.size / 100) * frame.width;
+        // The fake context measures every character as half the font size.
+        const width = longest * 0.5 * fs * (raw.textScaleX / 100);
+        assert.ok(Math.abs(b.width - width) < 1e-6, `width of ${raw.text}`);
+        assert.ok(Math.abs(b.height - captions.lineStep(fs) * lines) < 1e-6, `height of ${raw.text}`);
+        assert.ok(Math.abs(b.left + b.width / 2 - (raw.x / 100) * frame.width) < 1e-6);
+        assert.ok(Math.abs(b.top + b.height / 2 - (raw.y / 100) * frame.height) < 1e-6);
+    }
+});
+
+test('the caption on top is picked, with a little slack around thin captions', () => {
+    const items = [
+        { id: 'low', bounds: { left: 100, top: 100, width: 400, height: 80 } },
+        { id: 'high', bounds: { left: 300, top: 120, width: 400, height: 80 } },
+    ];
+    const cases = [[{ x: 350, y: 150 }, 'high'], [{ x: 150, y: 150 }, 'low'], [{ x: 97, y: 150 }, 'low'],
+        [{ x: 800, y: 150 }, null], [{ x: 350, y: 400 }, null]];
+    for (const [point, id] of cases) assert.equal(pickCaption(items, point), id, JSON.stringify(point));
+});
+
+test('a dragged caption stays in the frame, on tenths of a percent, and holds on the centre lines', () => {
+    const frame = { width: 1920, height: 1080 };
+    const cases = [
+        [{ x: 50, y: 80 }, 192, -108, {}, { x: 60, y: 70 }],
+        [{ x: 10, y: 10 }, -1000, -1000, {}, { x: 0, y: 0 }],
+        [{ x: 90, y: 90 }, 1000, 1000, {}, { x: 100, y: 100 }],
+        [{ x: 40, y: 80 }, 185, 0, {}, { x: 50, y: 80 }],
+        [{ x: 40, y: 80 }, 185, 0, { free: true }, { x: 49.6, y: 80 }],
+        [{ x: 33.33, y: 50.04 }, 0.3, 0, { free: true }, { x: 33.3, y: 50 }],
+    ];
+    for (const [origin, dx, dy, options, expected] of cases) {
+        const got = dragPosition(origin, dx, dy, frame, options);
+        assert.deepEqual({ x: got.x, y: got.y }, expected, JSON.stringify([origin, dx, dy, options]));
+    }
+    assert.deepEqual(dragPosition({ x: 49.5, y: 20 }, 0, 0, frame).guides, { x: true, y: false });
+});
+
+// A clock and frame scheduler the test advances by hand.
+function fakeFrames() {
+    let time = 0;
+    let pending = null;
+    return {
+        now: () => time,
+        requestFrame: (fn) => { pending = fn; return 1; },
+        cancelFrame: () => { pending = null; },
+        advance(ms) {
+            time += ms;
+            const fn = pending;
+            pending = null;
+            if (fn) fn();
+        },
+        get waiting() { return pending !== null; },
+    };
+}
+
+function storeWith(blocks, sfx = [], playhead = 0) {
+    const project = { ...newProject({ fps: 25 }), blocks, sfx };
+    const store = createStore({ project });
+    store.dispatch({ type: 'playhead/set', time: playhead });
+    store.dispatch({ type: 'playback/set', playing: true });
+    return store;
+}
+
+const block = (id, startTime, duration) => ({ id, text: id, startTime, duration, trackId: 0, x: 50, y: 50 });
+
+test('playback follows the wall clock, drops frames when late, and stops at the end', () => {
+    const store = storeWith([block('b1', 0, 2)]);
+    const frames = fakeFrames();
+    createPlayback(store, { ...frames, playSound() {} });
+    frames.advance(16);
+    assert.ok(Math.abs(store.getState().ui.playhead - 0.016) < 1e-9);
+    frames.advance(500); // a long frame: the playhead jumps by the time elapsed
+    assert.ok(Math.abs(store.getState().ui.playhead - 0.516) < 1e-9);
+    frames.advance(5000);
+    assert.equal(store.getState().ui.playhead, 2);
+    assert.equal(store.getState().ui.playing, false);
+    assert.equal(frames.waiting, false);
+});
+
+test('play at the end starts again from the beginning; a moved playhead plays on from there', () => {
+    const store = storeWith([block('b1', 0, 2)], [], 2);
+    const frames = fakeFrames();
+    createPlayback(store, { ...frames, playSound() {} });
+    assert.equal(store.getState().ui.playhead, 0);
+    frames.advance(100);
+    store.dispatch({ type: 'playhead/set', time: 1.5 });
+    frames.advance(100);
+    assert.ok(Math.abs(store.getState().ui.playhead - 1.5) < 1e-9, 'the jump is kept');
+    frames.advance(100);
+    assert.ok(Math.abs(store.getState().ui.playhead - 1.6) < 1e-9);
+});
+
+test('each sound effect is heard once as the playhead passes it', () => {
+    const sfx = [{ id: 's1', name: 'a', time: 0, volume: 1 }, { id: 's2', name: 'b', time: 0.5, volume: 1 },
+        { id: 's3', name: 'c', time: 1.2, volume: 1 }];
+    const store = storeWith([block('b1', 0, 2)], sfx);
+    const frames = fakeFrames();
+    const heard = [];
+    const playback = createPlayback(store, { ...frames, playSound: (e) => heard.push(e.id) });
+    assert.deepEqual(heard, ['s1']);
+    for (let i = 0; i < 40; i++) frames.advance(25);
+    assert.deepEqual(heard, ['s1', 's2']);
+    playback.stop();
+    frames.advance(1000);
+    assert.deepEqual(heard, ['s1', 's2'], 'nothing after stop');
+    assert.deepEqual(soundsBetween(sfx, 0, 0.5).map((e) => e.id), ['s2']);
+});
