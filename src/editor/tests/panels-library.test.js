@@ -99,3 +99,11 @@ test('the library view has every part even before any answer', () => {
     assert.equal(full.loaded, true);
     assert.equal(full.shared.progress.length, 1);
 });
+
+test('every target track the panel sends passes the engine\'s rule unchanged', async () => {
+    const { targetTrack } = await import('../src/bridge/payloads.js');
+    for (const [choice, n] of [['auto', ''], ['new', ''], ['track', '1'], ['track', '12'], ['track', 7]]) {
+        const value = targetTrackValue(choice, n);
+        assert.equal(targetTrack(value), value, `${choice} ${n}`);
+    }
+});

@@ -1,7 +1,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-    backgroundOptions, codecLabel, normalizeRenderChoice, rangeProblem, smartCounts, smartCountText,
+    RENDER_FORMATS, backgroundOptions, codecLabel, normalizeRenderChoice, rangeProblem, smartCounts, smartCountText,
 } from '../src/ui/panels/send-options.js';
 
 test('render choices are brought to a pair the render accepts', () => {
@@ -56,4 +56,18 @@ test('smart counts split the range by Lottie capability and gather reasons', () 
     assert.equal(counts.reasons.length, 2);
     assert.equal(smartCountText(counts), '1 bloc sur 4 en Lottie, 3 blocs en Exact Web.');
     assert.equal(smartCountText({ capable: 0, total: 0 }), 'Aucun bloc dans la plage.');
+});
+
+test('what the panel offers is what the render payload carries', async () => {
+    const { renderFormat, renderCodecName } = await import('../src/bridge/payloads.js');
+    for (const format of RENDER_FORMATS.map((o) => o.value)) {
+        for (const option of backgroundOptions(format)) {
+            const shown = normalizeRenderChoice({ format, bg: option.value });
+            const sent = renderFormat({ format, background: option.value });
+            // An enabled option is sent as shown; a disabled one is never what the panel keeps.
+            if (!option.disabled) assert.deepEqual(sent, shown, `${format}/${option.value}`);
+            else assert.notEqual(shown.bg, option.value);
+            assert.ok(codecLabel(shown.bg).startsWith(renderCodecName(sent.bg)), `${format}/${option.value}`);
+        }
+    }
 });

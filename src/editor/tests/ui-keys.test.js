@@ -63,6 +63,14 @@ test('shortcuts keep out of fields the user types in or moves with the arrows', 
         { tagName: 'CANVAS' }, null];
     for (const target of notFields) {
         assert.equal(isTypingTarget(target), false, JSON.stringify(target));
-        assert.deepEqual(commandForKey(key(' ', {}, target), 25), { command: 'togglePlay' });
+        assert.deepEqual(commandForKey(key('Delete', {}, target), 25), { command: 'delete' });
     }
+});
+
+test('space plays and pauses, except on a control it presses itself', () => {
+    const pressed = [{ tagName: 'BUTTON' }, { tagName: 'INPUT', type: 'checkbox' }, { tagName: 'INPUT', type: 'submit' },
+        { tagName: 'SUMMARY' }, { tagName: 'DIV', getAttribute: (n) => (n === 'role' ? 'tab' : null) }];
+    for (const target of pressed) assert.equal(commandForKey(key(' ', {}, target), 25), null, JSON.stringify(target));
+    const free = [{ tagName: 'CANVAS' }, { tagName: 'BODY' }, { tagName: 'DIV', getAttribute: () => null }, null];
+    for (const target of free) assert.deepEqual(commandForKey(key(' ', {}, target), 25), { command: 'togglePlay' });
 });

@@ -2,7 +2,8 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from '../src/ui/preview-geometry.js';
-import { createPlayback, soundsBetween } from '../src/ui/playback.js';
+import { createPlayback, soundsBetween, pageFrames } from '../src/ui/playback.js';
+import { createPainter } from '../src/ui/preview-painter.js';
 import { createStore } from '../src/state/store.js';
 import { newProject } from '../src/state/model.js';
 
@@ -129,8 +130,8 @@ test('play at the end starts again from the beginning; a moved playhead plays on
 });
 
 test('each sound effect is heard once as the playhead passes it', () => {
-    const sfx = [{ id: 's1', name: 'a', time: 0, volume: 1 }, { id: 's2', name: 'b', time: 0.5, volume: 1 },
-        { id: 's3', name: 'c', time: 1.2, volume: 1 }];
+    const sound = (id, time) => ({ id, name: id, time, volume: 1, dataUrl: 'data:audio/wav;base64,UklGRg==' });
+    const sfx = [sound('s1', 0), sound('s2', 0.5), sound('s3', 1.2)];
     const store = storeWith([block('b1', 0, 2)], sfx);
     const frames = fakeFrames();
     const heard = [];
@@ -142,4 +143,102 @@ test('each sound effect is heard once as the playhead passes it', () => {
     frames.advance(1000);
     assert.deepEqual(heard, ['s1', 's2'], 'nothing after stop');
     assert.deepEqual(soundsBetween(sfx, 0, 0.5).map((e) => e.id), ['s2']);
+});
+
+test('the page frame scheduler is called on the window, as the browser requires', () => {
+    const store = storeWith([block('b1', 0, 2)]);
+    const queue = [];
+    let clock = 0;
+    // Like the browser's own: called with any other `this`, they throw.
+    const win = {
+        performance: { now: () => clock },
+        requestAnimationFrame(fn) {
+            if (this !== win) throw new TypeError('Illegal invocation');
+            queue.push(fn);
+            return queue.length;
+        },
+        cancelAnimationFrame() {
+            if (this !== win) throw new TypeError('Illegal invocation');
+        },
+    };
+    const playback = createPlayback(store, { ...pageFrames(win), playSound() {} });
+    clock = 40;
+    queue.shift()();
+    assert.ok(Math.abs(store.getState().ui.playhead - 0.04) < 1e-9);
+    playback.stop();
+});
+
+// ---- the preview painter -------------------------------------------------
+
+function painterRig(blocks, selection = []) {
+    const project = { ...newProject({ fps: 25 }), blocks };
+    const store = createStore({ project });
+    store.dispatch({ type: 'selection/set', ids: selection });
+    const ctx = new FakeContext();
+    const canvas = { width: 300, height: 150, getContext: () => ctx };
+    let pending = null;
+    const frames = { requestFrame: (fn) => { pending = fn; return 1; }, cancelFrame: () => { pending = null; } };
+    let drawnCount = 0;
+    const painter = createPainter({ canvas, store, captions, frames, onDrawn: () => { drawnCount += 1; } });
+    return {
+        store, ctx, canvas, painter,
+        frame() {
+            const fn = pending;
+            pending = null;
+            if (fn) fn();
+        },
+        clears: () => ctx.ops.filter((o) => o.op === 'clear').length,
+        get drawnCount() { return drawnCount; },
+    };
+}
+
+const caption = (id, startTime, text, y = 50) => ({
+    id, text, startTime, duration: 2, trackId: 0, x: 50, y, font: 'Anton', size: 8, animIn: 'none', animOut: 'none',
+});
+
+test('the preview draws again when a block changes at the same playhead, and only then', () => {
+    const rig = painterRig([caption('b1', 0, 'UN'), caption('b2', 5, 'DEUX')]);
+    rig.painter.setRatio(0.5);
+    rig.frame();
+    assert.equal(rig.clears(), 1);
+    assert.deepEqual([rig.canvas.width, rig.canvas.height], [960, 540], 'canvas at the displayed resolution');
+    assert.deepEqual([...new Set(rig.ctx.texts().map((t) => t.text))], ['UN']);
+
+    rig.store.dispatch({ type: 'selection/set', ids: ['b1'] });
+    rig.frame();
+    assert.equal(rig.clears(), 1, 'a selection change draws nothing');
+
+    rig.store.dispatch({ type: 'blocks/setText', id: 'b1', text: 'AUTRE' });
+    rig.frame();
+    assert.equal(rig.clears(), 2, 'a text change at the same playhead is drawn');
+    assert.equal(rig.ctx.texts().at(-1).text, 'AUTRE');
+
+    rig.store.dispatch({ type: 'playhead/set', time: 5.5 });
+    rig.frame();
+    assert.equal(rig.ctx.texts().at(-1).text, 'DEUX');
+    assert.equal(rig.drawnCount, 4, 'the selection boxes are refreshed after every frame');
+});
+
+test('the selection boxes follow the selection among the captions shown', () => {
+    const rig = painterRig([caption('b1', 0, 'HAUT', 20), caption('b2', 0, 'BAS', 80), caption('b3', 5, 'PLUS TARD')], ['b2', 'b3']);
+    rig.painter.setRatio(1);
+    rig.frame();
+    const boxes = rig.painter.selectedBoxes();
+    assert.deepEqual(boxes.map((b) => b.id), ['b2'], 'a selected caption not shown at the playhead has no box');
+    assert.ok(Math.abs(boxes[0].top + boxes[0].height / 2 - 0.8 * 1080) < 1e-6);
+    assert.deepEqual(rig.painter.visibleItems().map((i) => i.id), ['b1', 'b2']);
+    rig.store.dispatch({ type: 'selection/clear' });
+    assert.deepEqual(rig.painter.selectedBoxes(), []);
+});
+
+test('nothing is drawn before the preview knows its size, nor after it is stopped', () => {
+    const rig = painterRig([caption('b1', 0, 'UN')]);
+    rig.frame();
+    assert.equal(rig.clears(), 0);
+    rig.painter.setRatio(0.25);
+    rig.painter.stop();
+    rig.frame();
+    rig.store.dispatch({ type: 'playhead/set', time: 1 });
+    rig.frame();
+    assert.equal(rig.clears(), 0);
 });

@@ -25,6 +25,21 @@ export function isTypingTarget(target) {
     return KEYED_INPUT_TYPES.has(type);
 }
 
+const SPACE_INPUT_TYPES = new Set(['button', 'submit', 'reset', 'checkbox', 'color', 'file', 'image']);
+const SPACE_ROLES = new Set(['button', 'tab', 'checkbox', 'switch', 'menuitem', 'option']);
+
+// Whether the space bar acts on the focused element itself (a button, a
+// checkbox): it then keeps that meaning instead of playing or pausing, so
+// the action is not done twice.
+export function activatedBySpace(target) {
+    if (!target || typeof target !== 'object') return false;
+    const tag = String(target.tagName || '').toUpperCase();
+    if (tag === 'BUTTON' || tag === 'SUMMARY') return true;
+    if (tag === 'INPUT') return SPACE_INPUT_TYPES.has(String(target.type || '').toLowerCase());
+    const role = typeof target.getAttribute === 'function' ? target.getAttribute('role') : target.role;
+    return SPACE_ROLES.has(String(role || '').toLowerCase());
+}
+
 // event: {key, shiftKey, ctrlKey, metaKey, altKey, target}; fps: frames in
 // one second of the project (Shift+arrow steps a second).
 export function commandForKey(event, fps = 25) {
@@ -44,7 +59,7 @@ export function commandForKey(event, fps = 25) {
     switch (key) {
     case ' ':
     case 'Spacebar':
-        return { command: 'togglePlay' };
+        return activatedBySpace(event.target) ? null : { command: 'togglePlay' };
     case 'ArrowLeft':
         return { command: 'step', frames: event.shiftKey ? -second : -1 };
     case 'ArrowRight':

@@ -12,6 +12,17 @@ export function soundsBetween(sfx, from, to) {
     return (sfx || []).filter((e) => e.time > from && e.time <= to).sort((a, b) => a.time - b.time);
 }
 
+// The page's clock and frame scheduler for createPlayback. The window's
+// functions are called on the window: called as methods of another object
+// they throw.
+export function pageFrames(win = globalThis) {
+    return {
+        now: () => win.performance.now(),
+        requestFrame: (fn) => win.requestAnimationFrame(fn),
+        cancelFrame: (handle) => win.cancelAnimationFrame(handle),
+    };
+}
+
 // env: {now() → ms, requestFrame(fn) → handle, cancelFrame(handle), playSound(effect)}
 export function createPlayback(store, env) {
     const state = store.getState();

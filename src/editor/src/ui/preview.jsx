@@ -1,120 +1,18 @@
 // The preview: the project's frame at the playhead, drawn by the caption
 // drawing module exactly as the render page draws it (same decoding, same
-// drawing order, a canvas of the project's size at one canvas pixel per
-// frame pixel), scaled to fit, over a checkerboard, a colour or Resolve's
+// drawing order, same drawFrame call), at the size it is shown (canvas
+// pixels per frame pixel = the displayed scale times the screen's pixel
+// ratio, never above one), over a checkerboard, a colour or Resolve's
 // current frame. Plays in real time, follows Resolve's playhead on demand,
 // and moves the selected captions by dragging them.
 import { useEffect, useRef, useState } from 'preact/hooks';
+import { capturePointer } from './pointer.js';
 import { useEditor, useStore } from './context.js';
-import { fitFrame, toFramePoint, captionBounds, pickCaption, dragPosition } from './preview-geometry.js';
-import { createPlayback } from './playback.js';
+import { fitFrame, toFramePoint, pickCaption, dragPosition } from './preview-geometry.js';
+import { createPainter } from './preview-painter.js';
+import { createPlayback, pageFrames } from './playback.js';
 
 const captions = () => window.TessivoCaptions;
-
-// Draws the captions of the store's project into `canvas` whenever what is
-// shown changes, at most once per animation frame. Keeps the decoded blocks
-// and their layouts between frames: a block is decoded again only when the
-// store replaced it.
-function createPainter(canvas, store, onDrawn) {
-    const api = captions();
-    const decodedOf = new WeakMap();
-    const idOf = new WeakMap();
-    const requestedFamilies = new Set();
-    let layouts = new WeakMap();
-    let order = [];
-    let lastBlocks = null;
-    let drawnKey = null;
-    let frameRequest = 0;
-    let stopped = false;
-
-    function decode(blocks) {
-        if (blocks === lastBlocks) return;
-        lastBlocks = blocks;
-        order = api.sortBlocks(blocks.map((block) => {
-            let decoded = decodedOf.get(block);
-            if (!decoded) {
-                decoded = api.decodeSequence(block);
-                decodedOf.set(block, decoded);
-                idOf.set(decoded, block.id);
-            }
-            return decoded;
-        }));
-        loadFonts();
-    }
-
-    // Layouts measured before a face arrived are wrong: they are dropped
-    // and the frame drawn again once it is there.
-    function loadFonts() {
-        const fonts = document.fonts;
-        if (!fonts || typeof fonts.load !== 'function') return;
-        for (const family of api.declaredFamiliesUsed(order)) {
-            if (requestedFamilies.has(family)) continue;
-            requestedFamilies.add(family);
-            fonts.load(`16px "${family}"`).then(() => {
-                layouts = new WeakMap();
-                drawnKey = null;
-                schedule();
-            }, (error) => console.error(`Tessivo: police ${family}`, error));
-        }
-    }
-
-    function draw() {
-        frameRequest = 0;
-        if (stopped) return;
-        const { project, ui } = store.getState();
-        decode(project.blocks);
-        const key = `${ui.playhead}|${project.width}x${project.height}`;
-        if (key === drawnKey && lastBlocks === project.blocks) return;
-        drawnKey = key;
-        if (canvas.width !== project.width) canvas.width = project.width;
-        if (canvas.height !== project.height) canvas.height = project.height;
-        const frame = { width: project.width, height: project.height, pixelRatio: 1 };
-        try {
-            api.drawFrame(canvas.getContext('2d'), order, ui.playhead, frame, layouts);
-        } catch (error) {
-            console.error('Tessivo: aperçu non dessiné', error);
-        }
-        onDrawn();
-    }
-
-    function schedule() {
-        if (!frameRequest && !stopped) frameRequest = requestAnimationFrame(draw);
-    }
-
-    // The captions visible at the playhead with their boxes, in drawing order.
-    function visibleItems() {
-        const { project, ui } = store.getState();
-        decode(project.blocks);
-        const frame = { width: project.width, height: project.height, pixelRatio: 1 };
-        const ctx = canvas.getContext('2d');
-        const items = [];
-        for (const block of order) {
-            if (!api.visiblePose(block, ui.playhead, frame.width, frame.height)) continue;
-            let layout = layouts.get(block);
-            if (!layout) {
-                layout = api.layoutBlock(ctx, block, frame);
-                layouts.set(block, layout);
-            }
-            items.push({ id: idOf.get(block), bounds: captionBounds(block, layout, frame, api.lineStep) });
-        }
-        return items;
-    }
-
-    const unsubscribe = store.subscribe(schedule);
-    schedule();
-    return {
-        visibleItems,
-        redraw() {
-            drawnKey = null;
-            schedule();
-        },
-        stop() {
-            stopped = true;
-            unsubscribe();
-            if (frameRequest) cancelAnimationFrame(frameRequest);
-        },
-    };
-}
 
 function backgroundStyle(preview) {
     if (preview.background === 'color') return { background: preview.color || '#000000' };
@@ -194,20 +92,32 @@ export function Preview() {
     // The boxes around the selected captions follow each drawn frame.
     useEffect(() => {
         if (!captions()) return undefined;
-        const painter = createPainter(canvasRef.current, store, () => {
-            const selection = new Set(store.getState().ui.selection);
-            const next = selection.size ? painter.visibleItems().filter((item) => selection.has(item.id))
-                .map((item) => ({ id: item.id, ...item.bounds })) : [];
-            setBoxes((previous) => (sameBoxes(previous, next) ? previous : next));
+        const painter = createPainter({
+            canvas: canvasRef.current,
+            store,
+            captions: captions(),
+            frames: pageFrames(window),
+            fonts: document.fonts,
+            onDrawn: () => {
+                const next = painter.selectedBoxes();
+                setBoxes((previous) => (sameBoxes(previous, next) ? previous : next));
+            },
         });
         painterRef.current = painter;
         return () => painter.stop();
     }, [store]);
 
+    // Canvas pixels per frame pixel: as many as the screen shows, no more
+    // than the frame has.
+    const ratio = display.width > 0
+        ? Math.min(1, (display.width * (window.devicePixelRatio > 0 ? window.devicePixelRatio : 1)) / width) : 0;
+    useEffect(() => {
+        if (painterRef.current) painterRef.current.setRatio(ratio);
+    }, [ratio]);
+
     useEffect(() => {
         if (!playing) return undefined;
-        const playback = createPlayback(store, { now: () => performance.now(), requestFrame: requestAnimationFrame,
-            cancelFrame: cancelAnimationFrame, playSound: playSoundEffect });
+        const playback = createPlayback(store, { ...pageFrames(window), playSound: playSoundEffect });
         return () => playback.stop();
     }, [playing, store]);
 
@@ -235,7 +145,7 @@ export function Preview() {
         if (!block) return;
         if (ui.playing) store.dispatch({ type: 'playback/set', playing: false });
         dragRef.current = { origin: { x: block.x, y: block.y }, start: point, last: null, gesture: `preview-move-${Date.now()}` };
-        event.currentTarget.setPointerCapture(event.pointerId);
+        capturePointer(event.currentTarget, event.pointerId);
         event.preventDefault();
     };
 
@@ -269,8 +179,6 @@ export function Preview() {
                         ref={canvasRef}
                         class="preview-canvas"
                         data-testid="preview-canvas"
-                        width={width}
-                        height={height}
                         aria-label="Aperçu des sous-titres"
                         onPointerDown={onPointerDown}
                         onPointerMove={onPointerMove}

@@ -231,8 +231,9 @@ export const COLORS = Object.freeze({
     playhead: '#ff4d5e',
 });
 
-// scene = {blocks, tracks, selection (Set of ids), playhead, pixelRatio?,
-// capabilityOf?(block) → {status}}. Draws the whole canvas.
+// scene = {blocks, tracks, selection (Set of ids), playhead (null: not
+// drawn), pixelRatio?, capabilityOf?(block) → {status}}. Draws the whole
+// canvas.
 export function drawTimeline(ctx, scene, view) {
     const ratio = scene.pixelRatio || 1;
     ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
@@ -250,7 +251,7 @@ export function drawTimeline(ctx, scene, view) {
 
     drawHeader(ctx, scene.tracks, view);
     drawRuler(ctx, view);
-    drawPlayhead(ctx, scene.playhead, view);
+    if (Number.isFinite(scene.playhead)) drawPlayhead(ctx, scene.playhead, view);
 }
 
 function drawLanes(ctx, view) {
@@ -367,7 +368,7 @@ function drawRuler(ctx, view) {
 }
 
 function drawPlayhead(ctx, playhead, view) {
-    const x = Math.round(timeToX(playhead || 0, view));
+    const x = Math.round(timeToX(playhead, view));
     if (x < view.header || x > view.width) return;
     ctx.fillStyle = COLORS.playhead;
     ctx.fillRect(x - 1, 0, 2, view.height);

@@ -2,12 +2,14 @@
 // by timeline-draw.js once per animation frame when something changed.
 // Pointer gestures: click to select (Shift or Ctrl adds), drag a block to
 // move the selection (across lanes too), drag an end to trim, click or drag
-// on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms.
+// on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms,
+// Shift+wheel (or the wheel over the lane names) scrolls the lanes.
 import { useEffect, useRef } from 'preact/hooks';
+import { capturePointer } from './pointer.js';
 import { useEditor } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
-    followScroll, xToTime,
+    followScroll, xToTime, timeToX, snapToFrame,
 } from './timeline-draw.js';
 import { EditBar } from './toolbar.jsx';
 import { lottieCapabilityOf } from '../capability/lottie-capability.js';
@@ -55,6 +57,7 @@ export function Timeline() {
     const { store } = useEditor();
     const canvasRef = useRef(null);
     const wrapRef = useRef(null);
+    const playheadRef = useRef(null);
     const live = useRef({ size: { width: 0, height: 0 }, ratio: 1, trackScroll: 0, drag: null, frame: 0, view: null });
 
     useEffect(() => {
@@ -62,6 +65,14 @@ export function Timeline() {
         const ctx = canvas.getContext('2d');
         const capabilityOf = cachedCapability();
         const l = live.current;
+
+        const playheadLine = playheadRef.current;
+        // What the canvas shows besides the playhead: when none of it changed,
+        // only the playhead line (an element over the canvas) moves, so
+        // playback does not redraw the blocks every frame.
+        let drawn = null;
+        const inputsOf = (state) => [state.project.blocks, state.project.tracks, state.project.fps,
+            state.ui.selection, state.ui.zoom, state.ui.scroll, l.size, l.trackScroll];
 
         const draw = () => {
             l.frame = 0;
@@ -76,14 +87,22 @@ export function Timeline() {
                     return;
                 }
             }
-            drawTimeline(ctx, {
-                blocks: state.project.blocks,
-                tracks: state.project.tracks,
-                selection: new Set(state.ui.selection),
-                playhead: state.ui.playhead,
-                pixelRatio: l.ratio,
-                capabilityOf,
-            }, view);
+            const inputs = inputsOf(state);
+            if (!drawn || inputs.some((value, i) => value !== drawn[i])) {
+                drawn = inputs;
+                drawTimeline(ctx, {
+                    blocks: state.project.blocks,
+                    tracks: state.project.tracks,
+                    selection: new Set(state.ui.selection),
+                    playhead: null,
+                    pixelRatio: l.ratio,
+                    capabilityOf,
+                }, view);
+            }
+            const x = Math.round(timeToX(state.ui.playhead, view));
+            const shown = x >= view.header && x <= view.width;
+            playheadLine.style.display = shown ? 'block' : 'none';
+            if (shown) playheadLine.style.transform = `translateX(${x}px)`;
         };
         const schedule = () => {
             if (!l.frame) l.frame = requestAnimationFrame(draw);
@@ -118,7 +137,11 @@ export function Timeline() {
                     const c = canvas.getBoundingClientRect();
                     return { x: c.left + r.x, y: c.top + r.y, width: r.w, height: r.h };
                 },
-                redraw: draw,
+                // Draws everything again now (the benchmark times it).
+                redraw() {
+                    drawn = null;
+                    draw();
+                },
             };
         }
         return () => {
@@ -172,7 +195,7 @@ export function Timeline() {
             }
             return;
         }
-        canvasRef.current.setPointerCapture(event.pointerId);
+        capturePointer(canvasRef.current, event.pointerId);
         event.preventDefault();
     };
 
@@ -220,6 +243,23 @@ export function Timeline() {
         }
     };
 
+    // Double-click: on a block, edit its text in the style panel; on an
+    // empty stretch of a lane, a new block there.
+    const onDoubleClick = (event) => {
+        const l = live.current;
+        const state = store.getState();
+        const view = viewOf(state, l.size, l.trackScroll);
+        const { x, y } = localPoint(event);
+        const hit = hitTest(x, y, state.project.blocks, view, new Set(state.ui.selection));
+        if (hit.area === 'block') {
+            store.dispatch({ type: 'selection/set', ids: [hit.id] });
+            editSelectedText();
+        } else if (hit.area === 'empty') {
+            store.dispatch({ type: 'blocks/add', partial: { startTime: snapToFrame(hit.time, view.fps), trackId: hit.trackId } });
+            editSelectedText();
+        }
+    };
+
     const onWheel = (event) => {
         event.preventDefault();
         const l = live.current;
@@ -230,7 +270,8 @@ export function Timeline() {
             const { zoom, scroll } = zoomAround(view, Math.exp(-event.deltaY * unit * 0.002), localPoint(event).x);
             store.dispatch({ type: 'view/zoom', zoom });
             store.dispatch({ type: 'view/scroll', scroll });
-        } else if (event.shiftKey && view.maxTrackScroll > 0) {
+        } else if ((event.shiftKey || localPoint(event).x < view.header) && view.maxTrackScroll > 0) {
+            // Shift+wheel, or the wheel over the lane names, scrolls the lanes.
             l.trackScroll = Math.min(view.maxTrackScroll, Math.max(0, l.trackScroll + event.deltaY * unit));
             l.schedule();
         } else {
@@ -259,7 +300,9 @@ export function Timeline() {
                     onPointerMove={onPointerMove}
                     onPointerUp={endDrag}
                     onPointerCancel={endDrag}
+                    onDblClick={onDoubleClick}
                 />
+                <div class="playhead" ref={playheadRef} aria-hidden="true" />
             </div>
         </section>
     );
@@ -270,4 +313,18 @@ function capabilityTitle(block) {
     const text = String(block.text).split(/\r?\n/)[0];
     if (capability.status === 'supported') return `${text}\nLottie possible`;
     return `${text}\nRendu Exact Web : ${(capability.reasons || []).join(' ; ')}`;
+}
+
+// Shows the style tab and puts the caret in the selected block's text once
+// the panel has rendered it.
+function editSelectedText() {
+    const tab = document.querySelector('[data-testid="tab-style"]');
+    if (tab) tab.click();
+    setTimeout(() => {
+        const field = document.getElementById('style-text');
+        if (field) {
+            field.focus();
+            field.select();
+        }
+    }, 0);
 }

@@ -9,6 +9,25 @@ import { ImportMenu } from './panels/index.jsx';
 
 const ZOOM_STEP = 1.5;
 
+// Small line icons drawn in the text colour.
+const ICONS = {
+    start: 'M4 3v10M13 3L6 8l7 5z',
+    play: 'M5 3l8 5-8 5z',
+    pause: 'M5 3v10M11 3v10',
+    undo: 'M6 4L3 7l3 3M3 7h6.5a3.5 3.5 0 0 1 0 7H7',
+    redo: 'M10 4l3 3-3 3M13 7H6.5a3.5 3.5 0 0 0 0 7H9',
+};
+
+function Icon({ name }) {
+    const filled = name === 'play' || name === 'start';
+    return (
+        <svg class="glyph" viewBox="0 0 16 16" width="16" height="16" aria-hidden="true">
+            <path d={ICONS[name]} fill={filled ? 'currentColor' : 'none'} stroke="currentColor" stroke-width="1.6"
+                stroke-linecap="round" stroke-linejoin="round" />
+        </svg>
+    );
+}
+
 function ProjectName() {
     const { store } = useEditor();
     const name = useStore((s) => s.project.name);
@@ -73,9 +92,9 @@ export function Toolbar() {
             </div>
             <div class="group history">
                 <button type="button" class="icon" title="Annuler (Ctrl+Z)" aria-label="Annuler"
-                    disabled={!canUndo} onClick={() => store.undo()}>↶</button>
+                    disabled={!canUndo} onClick={() => store.undo()}><Icon name="undo" /></button>
                 <button type="button" class="icon" title="Rétablir (Ctrl+Maj+Z)" aria-label="Rétablir"
-                    disabled={!canRedo} onClick={() => store.redo()}>↷</button>
+                    disabled={!canRedo} onClick={() => store.redo()}><Icon name="redo" /></button>
             </div>
         </header>
     );
@@ -101,11 +120,11 @@ export function EditBar() {
         <div class="editbar" role="toolbar" aria-label="Lecture et édition">
             <div class="group transport">
                 <button type="button" class="icon" title="Début (Origine)" aria-label="Aller au début"
-                    onClick={() => dispatch({ type: 'playhead/set', time: 0 })}>⏮</button>
+                    onClick={() => dispatch({ type: 'playhead/set', time: 0 })}><Icon name="start" /></button>
                 <button type="button" class="icon play" title="Lecture / pause (Espace)"
                     aria-label={playing ? 'Pause' : 'Lecture'} aria-pressed={playing ? 'true' : 'false'}
                     onClick={() => dispatch({ type: 'playback/set', playing: !playing })}>
-                    {playing ? '⏸' : '▶'}
+                    <Icon name={playing ? 'pause' : 'play'} />
                 </button>
                 <Timecode />
             </div>

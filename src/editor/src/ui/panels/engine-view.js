@@ -48,5 +48,6 @@ export function libraryView(engine) {
         palette: lib.palette ?? null,
         lastInsert: lib.lastInsert ?? null,
         lastApply: lib.lastApply ?? null,
+        lastCapture: lib.lastCapture ?? null,
     };
 }

@@ -3,10 +3,10 @@
 // as SRT, and the project as a .tessivo.json file.
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { useEditor, useStore } from '../context.js';
-import { readFileAsBytes } from '../../files/read-file.js';
-import { decodeSubtitleBytes, parseSubtitles, writeSrt, cuesToBlocks } from '../../files/subtitles.js';
-import { serializeProject, parseProjectFile, projectFileName } from '../../state/persistence.js';
-import { fileKind, pickDroppedFile, srtFileName, subtitleImportReport } from './import-logic.js';
+import { writeSrt } from '../../files/subtitles.js';
+import { serializeProject, projectFileName } from '../../state/persistence.js';
+import { pickDroppedFile, srtFileName } from './import-logic.js';
+import { openFile } from './file-open.js';
 import { requestOf, IMPORT_REQUEST } from './engine-view.js';
 import { localNotices } from './notices.js';
 import { downloadText } from './download.js';
@@ -16,34 +16,6 @@ const MODES = [
     { value: 'replace', label: 'Remplacer les blocs' },
     { value: 'append', label: 'Ajouter aux blocs' },
 ];
-
-// Reads one subtitle or project file into the store; reports in the corner.
-export async function openFile(store, file, replace) {
-    const kind = fileKind(file.name);
-    try {
-        if (kind === 'project') {
-            const text = new TextDecoder('utf-8').decode(await readFileAsBytes(file));
-            const project = parseProjectFile(text);
-            store.dispatch({ type: 'project/load', project });
-            localNotices.push('ok', 'Projet ouvert', `« ${file.name} » ouvert (${project.blocks.length} blocs).`);
-        } else if (kind === 'subtitles') {
-            const { text, encoding } = decodeSubtitleBytes(await readFileAsBytes(file));
-            const parsed = parseSubtitles(text, file.name);
-            const project = store.getState().project;
-            const blocks = cuesToBlocks(parsed.cues, project, parsed.format);
-            if (blocks.length > 0) store.dispatch({ type: 'blocks/import', blocks, replace });
-            const report = subtitleImportReport({
-                fileName: file.name, count: blocks.length, skipped: parsed.skipped,
-                format: parsed.format, encoding, replace,
-            });
-            localNotices.push(report.tone, 'Import de sous-titres', report.text);
-        } else {
-            localNotices.push('error', 'Fichier ignoré', `« ${file.name} » n'est ni un fichier SRT/VTT ni un projet .tessivo.json.`);
-        }
-    } catch (err) {
-        localNotices.push('error', `Lecture de « ${file.name} »`, err?.message || String(err));
-    }
-}
 
 export function saveProjectFile(store) {
     const project = store.getState().project;

@@ -5,5 +5,6 @@ export { PresetsPanel } from './presets-panel.jsx';
 export { SendPanel } from './send-panel.jsx';
 export { SoundPanel } from './sound-panel.jsx';
 export { LibraryPanel } from './library-panel.jsx';
-export { ImportMenu, openFile, saveProjectFile } from './import-menu.jsx';
+export { ImportMenu, saveProjectFile } from './import-menu.jsx';
+export { openFile } from './file-open.js';
 export { Notices } from './notices.jsx';

@@ -2,13 +2,13 @@
 // category; insertion into the Resolve timeline on a chosen track, applying
 // an effect to the selected Text+ title, capture of the current clip, and
 // the selected effect's preview, name, category and archive.
-import { useEffect, useMemo, useState } from 'preact/hooks';
+import { useEffect, useMemo, useRef, useState } from 'preact/hooks';
 import { useEditor, useStore } from '../context.js';
 import {
     ALL_CATEGORIES, categoriesOf, categoryOf, effectBadges, effectEditProblem, filterEffects,
     isEditable, targetTrackProblem, targetTrackValue,
 } from './library-view.js';
-import { libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
+import { isPending, libraryView, requestOf, LIBRARY_REQUESTS } from './engine-view.js';
 import { EffectPreview } from './effect-preview.jsx';
 import { LibraryServices } from './library-services.jsx';
 import { Section, SelectField, TextField, RequestState, uid } from './controls.jsx';
@@ -62,7 +62,7 @@ function InsertForm({ effect }) {
             <div class="panel-row">
                 <button type="button" class="primary" disabled={busy || Boolean(problem)}
                     onClick={() => bridge.library.insert(effect.id, targetTrackValue(choice, number))}>
-                    Insérer à la tête de lecture
+                    Insérer dans Resolve
                 </button>
                 <button type="button" disabled={busy} onClick={() => bridge.library.applyToSelected(effect.id)}>
                     Appliquer au titre sélectionné
@@ -192,10 +192,24 @@ export function LibraryPanel() {
     const [query, setQuery] = useState('');
     const [selectedId, setSelectedId] = useState(null);
 
+    // The first opening of the panel asks for the list and the template
+    // status; later openings show what is known (Actualiser asks again).
     useEffect(() => {
-        if (!lib.loaded && load?.status !== 'pending') bridge.library.load();
-        if (!lib.template) bridge.library.templateStatus();
+        if (!lib.loaded && !isPending(load)) bridge.library.load();
+        if (!lib.template && !isPending(requestOf(engine, LIBRARY_REQUESTS.templateStatus))) bridge.library.templateStatus();
     }, []);
+
+    // An effect captured while the panel is open is shown at once, ready to
+    // be named (one captured earlier does not take the selection back).
+    const captured = lib.lastCapture?.effectId;
+    const seenCapture = useRef(captured);
+    useEffect(() => {
+        if (captured && captured !== seenCapture.current) {
+            seenCapture.current = captured;
+            setSelectedId(captured);
+            setCategory(ALL_CATEGORIES);
+        }
+    }, [captured]);
 
     const categories = useMemo(() => categoriesOf(lib.effects), [lib.effects]);
     const shown = useMemo(() => filterEffects(lib.effects, category, query), [lib.effects, category, query]);

@@ -11,7 +11,7 @@ import {
     RENDER_FORMATS, SEND_ROUTES, SEND_RANGES, backgroundOptions, codecLabel,
     normalizeRenderChoice, rangeProblem, smartCounts, smartCountText,
 } from './send-options.js';
-import { requestOf, RENDER_REQUEST, EXPORT_REQUEST } from './engine-view.js';
+import { isPending, requestOf, RENDER_REQUEST, EXPORT_REQUEST } from './engine-view.js';
 import { Section, SelectField, RequestState, uid } from './controls.jsx';
 
 function useRangeBlocks(range) {
@@ -58,6 +58,8 @@ function ExportResult() {
 function RenderSection() {
     const { bridge } = useEditor();
     const request = useStore((s) => requestOf(s.ui.engine, RENDER_REQUEST));
+    // The engine renders one thing at a time: an Exact Web send renders too.
+    const exporting = useStore((s) => isPending(requestOf(s.ui.engine, EXPORT_REQUEST)));
     const [ids] = useState(() => ({ format: uid('render-format'), bg: uid('render-bg'), range: uid('render-range') }));
     const [choice, setChoice] = useState({ format: 'mov', bg: 'transparent' });
     const [range, setRange] = useState('all');
@@ -67,7 +69,7 @@ function RenderSection() {
 
     const update = (patch) => setChoice((c) => normalizeRenderChoice({ ...c, ...patch }));
     const start = () => {
-        if (problem || pending) return;
+        if (problem || pending || exporting) return;
         bridge.startRender({ format: choice.format, background: choice.bg, range });
     };
 
@@ -79,14 +81,16 @@ function RenderSection() {
                 <SelectField id={ids.range} label="Plage" value={range} options={SEND_RANGES} onChange={setRange} />
             </div>
             <p class="hint">Codec : {codecLabel(choice.bg)}{choice.format === 'mp4' ? ' (le MPEG-4 ne porte pas la transparence)' : ''}.</p>
-            <button type="button" class="primary" data-testid="render-start" disabled={Boolean(problem) || pending} onClick={start}>
+            <button type="button" class="primary" data-testid="render-start" disabled={Boolean(problem) || pending || exporting} onClick={start}>
                 {pending ? 'Rendu en cours…' : 'Rendre la vidéo…'}
             </button>
             {problem && <p class="hint error">{problem}</p>}
+            {exporting && !pending && <p class="hint">Un envoi vers Resolve est en cours : le rendu attend sa fin.</p>}
             <RequestState request={request} />
-            {request && request.status !== 'pending' && request.result && (
-                <p class={`panel-message ${request.status === 'failed' ? 'error' : 'ok'}`}>
-                    {typeof request.result === 'string' ? request.result : request.result.text || request.result.message || ''}
+            {request && request.status !== 'pending' && request.result?.text && (
+                // A render that did not complete was cancelled in the save panel or stopped.
+                <p class={`panel-message ${request.status === 'failed' ? 'warning' : 'ok'}`} role="status">
+                    {request.result.text}
                 </p>
             )}
         </Section>
@@ -96,7 +100,7 @@ function RenderSection() {
 function ResolveSection() {
     const { bridge } = useEditor();
     const request = useStore((s) => requestOf(s.ui.engine, EXPORT_REQUEST));
-    const rendering = useStore((s) => requestOf(s.ui.engine, RENDER_REQUEST)?.status === 'pending');
+    const rendering = useStore((s) => isPending(requestOf(s.ui.engine, RENDER_REQUEST)));
     const [ids] = useState(() => ({ route: uid('send-route'), range: uid('send-range') }));
     const [route, setRoute] = useState('smart');
     const [range, setRange] = useState('all');
@@ -115,7 +119,7 @@ function ResolveSection() {
 
     return (
         <Section title="Envoyer vers Resolve">
-            <div class="panel-grid">
+            <div class="panel-stack">
                 <SelectField id={ids.route} label="Route" value={route} options={SEND_ROUTES} onChange={setRoute} testid="send-route" />
                 <SelectField id={ids.range} label="Plage" value={range} options={SEND_RANGES} onChange={setRange} testid="send-range" />
             </div>

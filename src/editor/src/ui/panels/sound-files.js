@@ -87,3 +87,29 @@ export function formatTime(seconds) {
 export function sortedSounds(sfx) {
     return [...(sfx || [])].sort((a, b) => a.time - b.time || String(a.name).localeCompare(String(b.name)));
 }
+
+// Attaches sound files at `time`: refused files are named with their
+// reason, the others read (asynchronously) and added. Returns the French
+// report {tone, text}.
+export async function addSoundFiles(store, files, time, readDataUrl) {
+    const refused = [];
+    let added = 0;
+    for (const file of files) {
+        const problem = soundFileProblem(file);
+        if (problem) {
+            refused.push(problem);
+            continue;
+        }
+        try {
+            const dataUrl = withAudioType(await readDataUrl(file), file);
+            store.dispatch({ type: 'sfx/add', name: soundNameFromFile(file.name), dataUrl, time, volume: DEFAULT_VOLUME });
+            added += 1;
+        } catch (err) {
+            refused.push(`« ${file.name} » n'a pas pu être lu : ${err?.message || err}`);
+        }
+    }
+    const parts = [];
+    if (added) parts.push(`${added} son${added > 1 ? 's' : ''} ajouté${added > 1 ? 's' : ''} à ${formatTime(time)}.`);
+    if (!added && !refused.length) parts.push('Aucun fichier choisi.');
+    return { tone: refused.length ? 'error' : 'ok', text: [...parts, ...refused].join(' ') };
+}

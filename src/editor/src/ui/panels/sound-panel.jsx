@@ -3,10 +3,7 @@
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { useEditor, useStore } from '../context.js';
 import { readFileAsDataUrl } from '../../files/read-file.js';
-import {
-    ACCEPT_AUDIO, DEFAULT_VOLUME, clampVolume, formatTime, parseTime, soundFileProblem,
-    soundNameFromFile, sortedSounds, withAudioType,
-} from './sound-files.js';
+import { ACCEPT_AUDIO, addSoundFiles, clampVolume, formatTime, parseTime, sortedSounds } from './sound-files.js';
 import { Section, uid } from './controls.jsx';
 
 function SoundRow({ sound, playing, onPlay, onStop }) {
@@ -60,7 +57,7 @@ export function SoundPanel() {
     const sfx = useStore((s) => s.project.sfx);
     const [ids] = useState(() => ({ file: uid('sfx-file'), time: uid('sfx-at') }));
     const [atText, setAtText] = useState('');
-    const [busy, setBusy] = useState(0);
+    const [busy, setBusy] = useState(false);
     const [message, setMessage] = useState(null);
     const [playingId, setPlayingId] = useState(null);
     const audio = useRef(null);
@@ -72,26 +69,11 @@ export function SoundPanel() {
         const typed = atText.trim();
         const at = typed ? parseTime(typed) : store.getState().ui.playhead;
         if (at === null) return setMessage({ tone: 'error', text: `« ${typed} » n'est pas un temps (exemples : 12,5 ou 1:02,5).` });
-        const refused = [];
-        let added = 0;
-        for (const file of files) {
-            const problem = soundFileProblem(file);
-            if (problem) { refused.push(problem); continue; }
-            setBusy((n) => n + 1);
-            try {
-                const dataUrl = withAudioType(await readFileAsDataUrl(file), file);
-                store.dispatch({ type: 'sfx/add', name: soundNameFromFile(file.name), dataUrl, time: at, volume: DEFAULT_VOLUME });
-                added += 1;
-            } catch (err) {
-                refused.push(`« ${file.name} » n'a pas pu être lu : ${err?.message || err}`);
-            } finally {
-                if (alive.current) setBusy((n) => n - 1);
-            }
-        }
+        setBusy(true);
+        const report = await addSoundFiles(store, files, at, readFileAsDataUrl);
         if (!alive.current) return;
-        const parts = [];
-        if (added) parts.push(`${added} son${added > 1 ? 's' : ''} ajouté${added > 1 ? 's' : ''} à ${formatTime(at)}.`);
-        setMessage({ tone: refused.length ? 'error' : 'ok', text: [...parts, ...refused].join(' ') });
+        setBusy(false);
+        setMessage(report);
     };
 
     const play = (sound) => {
@@ -117,12 +99,12 @@ export function SoundPanel() {
             <Section title="Ajouter un son">
                 <div class="panel-row">
                     <div class="panel-field time">
-                        <label for={ids.time}>À (vide : tête de lecture)</label>
+                        <label for={ids.time}>Placer à</label>
                         <input id={ids.time} value={atText} inputMode="decimal" placeholder="tête de lecture"
                             onInput={(e) => setAtText(e.currentTarget.value)} />
                     </div>
-                    <button type="button" onClick={() => input.current?.click()} disabled={busy > 0}>
-                        {busy > 0 ? 'Lecture du fichier…' : 'Choisir des sons…'}
+                    <button type="button" onClick={() => input.current?.click()} disabled={busy}>
+                        {busy ? 'Lecture des fichiers…' : 'Choisir des sons…'}
                     </button>
                     <input ref={input} id={ids.file} class="visually-hidden" type="file" accept={ACCEPT_AUDIO} multiple
                         tabIndex={-1} aria-label="Fichiers son"
@@ -132,7 +114,7 @@ export function SoundPanel() {
                             addFiles(files);
                         }} />
                 </div>
-                <p class="hint">Sons courts MP3, M4A, AAC ou WAV ; ils partent avec chaque export.</p>
+                <p class="hint">Sons courts MP3, M4A, AAC ou WAV, placés à la tête de lecture si aucun temps n'est donné ; ils partent avec chaque export.</p>
                 {message && <p class={`panel-message ${message.tone}`} role="status">{message.text}</p>}
             </Section>
             <Section title={`Sons du projet (${sounds.length})`}>
