@@ -162,7 +162,10 @@ protected:
 // glow fading in, a shine sweeping over a stretched face, all on screen
 // together for part of the time.
 TEST_F(PreviewParityTest, PreviewFrameIsTheRenderPageFrame) {
+    // A frame the preview shows whole at one canvas pixel per frame pixel
+    // (a larger one is drawn at the size it is shown).
     ASSERT_TRUE(session->run(R"js(
+        tessivoEditor.store.dispatch({type: 'project/new', width: 640, height: 360, fps: 25});
         tessivoEditor.store.dispatch({type: 'blocks/import', replace: true, blocks: [
             {text: 'Bonjour à tous', startTime: 0, duration: 2, font: 'Anton', size: 9, y: 25,
              color: '#ffd200', hasOutline: true, outlineWidth: 4, outlineColor: '#c01030',
@@ -192,11 +195,9 @@ TEST_F(PreviewParityTest, PreviewFrameIsTheRenderPageFrame) {
     ASSERT_TRUE(renderPage.load(*params, &error)) << error;
 
     // Times: the pop under way, the glow fading in over it, all three
-    // still, the two last leaving, the last alone. Measured: 1.0 while the
-    // glow is off screen, 0.984 to 0.988 while it is on (the edge of its
-    // blurred halo differs slightly between the window's canvas and the
-    // offscreen page's); drawing either side one frame late gives 0.49 to
-    // 0.92 while anything moves.
+    // still, the two last leaving, the last alone. Measured: 0.997 to 0.9999;
+    // drawing either side one frame late gives 0.49 to 0.87 while anything
+    // moves.
     for (double time : {0.12, 0.6, 1.0, 1.3, 2.0, 2.3}) {
         SCOPED_TRACE("time " + std::to_string(time));
         const auto preview = previewAt(time);
