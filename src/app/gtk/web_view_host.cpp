@@ -1,5 +1,6 @@
 #include "app/gtk/web_view_host.h"
 
+#include "app/gtk/paint_mode.h"
 #include "app/gtk/resource_scheme.h"
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -56,7 +57,11 @@ WebViewHost::WebViewHost(const WebsiteDataFolders& folders) {
 
     // The page reads its sibling scripts, styles and assets through the
     // resource scheme, and no file of the user's through file: URLs.
-    denyFileAccess(webkit_web_view_get_settings(webView_.get()));  // settings not owned
+    WebKitSettings* settings = webkit_web_view_get_settings(webView_.get());  // not owned
+    denyFileAccess(settings);
+    // The preview and the timeline keep up with the frame rate only when
+    // painting is not left to a CPU-drawn OpenGL.
+    choosePaintMode(settings);
 
     // Connected before registering, so no message can arrive unheard.
     messageSignal_ = g_signal_connect(contentManager_.get(), "script-message-received::exportEngine",

@@ -1,6 +1,7 @@
 // The main window against a real engine and a real WebKit page. Needs a
 // display (run under xvfb-run); skipped without one.
 #include "app/gtk/main_window.h"
+#include "app/gtk/paint_mode.h"
 
 #include "platform/queue.h"
 
@@ -286,6 +287,30 @@ TEST_F(MainWindowTest, PageStorageOutlivesTheWindow) {
         window_.reset();
         engine_.reset();
     }
+}
+
+TEST(PaintMode, KnowsTheCpuRasterisers) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa X11 swrast", true},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"AMD Radeon RX 6600 (radeonsi, navy_flounder, LLVM 15.0.6, DRM 3.49)", false},
+        {"NVIDIA GeForce GTX 1660/PCIe/SSE2", false},
+        {"", false},
+    };
+    for (const auto& [renderer, software] : cases) EXPECT_EQ(isSoftwareRenderer(renderer), software) << renderer;
+}
+
+// Over a CPU-drawn OpenGL (as under Xvfb) the page is painted in software;
+// over a real GPU WebKit keeps its accelerated painting.
+TEST_F(MainWindowTest, PaintsInSoftwareOnlyOverACpuDrawnOpenGL) {
+    const auto renderer = displayGLRenderer();
+    const bool software = renderer && isSoftwareRenderer(*renderer);
+    const auto policy =
+        webkit_settings_get_hardware_acceleration_policy(webkit_web_view_get_settings(window_->webViewHost().webView()));
+    EXPECT_EQ(policy == WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, software) << renderer.value_or("no OpenGL");
 }
 
 TEST(RenderPercentText, TruncatesAndClamps) {
