@@ -1,9 +1,10 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-    makeView, blockRect, hitTest, trackTop, trackAt, trackCountOf, moveOffsets, trimTarget, zoomAround, xToTime,
+    makeView, blockRect, blocksInRect, hitTest, trackTop, trackAt, trackCountOf, moveOffsets, trimTarget, zoomAround, xToTime,
     timeToX, formatTimecode, rulerTicks, fitLabel, followScroll, drawTimeline, COLORS, MIN_ZOOM, MAX_ZOOM,
 } from '../src/ui/timeline-draw.js';
+import { createStore } from '../src/state/store.js';
 
 const view = (over = {}) => makeView({ width: 1000, height: 250, zoom: 100, scroll: 0, trackCount: 3, fps: 25, ...over });
 const block = (id, startTime, duration, trackId = 0, text = id) => ({ id, startTime, duration, trackId, text });
@@ -85,6 +86,20 @@ test('where blocks overlap, a selected block is picked before the others, then t
     assert.equal(hitTest(x, y, blocks, v, new Set(['under'])).id, 'under');
 });
 
+test('a marquee selects the blocks it meets, drawn in any direction', () => {
+    const v = view();
+    const blocks = [block('a', 1, 1, 0), block('b', 3, 1, 0), block('c', 1, 1, 1), block('d', 8, 1, 2)];
+    const y0 = trackTop(0, v) + 20;
+    const y1 = trackTop(1, v) + 20;
+    const cases = [
+        ['across lane 0 only', { x: timeToX(0.5, v), y: y0, w: timeToX(3.5, v) - timeToX(0.5, v), h: 2 }, ['a', 'b']],
+        ['drawn leftwards and upwards', { x: timeToX(1.5, v), y: y0, w: -50, h: y1 - y0 }, ['a', 'c']],
+        ['between blocks', { x: timeToX(2.2, v), y: y0, w: 30, h: 5 }, []],
+        ['touching an edge', { x: timeToX(2, v), y: y0, w: 10, h: 1 }, ['a']],
+    ];
+    for (const [name, rect, ids] of cases) assert.deepEqual(blocksInRect(blocks, rect, v), ids, name);
+});
+
 test('a dragged group lands on frames, stays after 0 s and on existing lanes, and sticks to the playhead', () => {
     const v = view();
     const group = { startTime: 2, duration: 1, trackId: 1, minStart: 1, minTrack: 1, maxTrack: 1 };
@@ -116,6 +131,20 @@ test('zooming keeps the time under the pointer in place and stays within bounds'
     }
     assert.equal(zoomAround(v, 1e6, 500).zoom, MAX_ZOOM);
     assert.equal(zoomAround(v, 1e-6, 500).zoom, MIN_ZOOM);
+});
+
+test('a zoom to the limit, as the store keeps it, still holds the time under the pointer', () => {
+    const store = createStore({});
+    for (const factor of [1e6, 1e-6]) {
+        store.dispatch({ type: 'view/zoom', zoom: 100 });
+        store.dispatch({ type: 'view/scroll', scroll: 30 });
+        const before = view({ zoom: store.getState().ui.zoom, scroll: store.getState().ui.scroll });
+        const { zoom, scroll } = zoomAround(before, factor, 600);
+        store.dispatch({ type: 'view/zoom', zoom });
+        store.dispatch({ type: 'view/scroll', scroll });
+        const after = view({ zoom: store.getState().ui.zoom, scroll: store.getState().ui.scroll });
+        if (scroll > 0) assert.ok(Math.abs(xToTime(600, after) - xToTime(600, before)) < 1e-6, `factor ${factor}`);
+    }
 });
 
 test('timecodes count frames at the project rate', () => {
@@ -184,4 +213,18 @@ test('drawing touches only the blocks in view, with their text and their route m
     const selectedFill = ctx.filledPaths.find((p) => p.color === COLORS.selected);
     assert.deepEqual(selectedFill.rects, [blockRect(blocks[52], v)]);
     assert.ok(ctx.texts.some((t) => t.text === 'Piste 2'));
+});
+
+test('a block cut by the lane names keeps its label inside its visible part', () => {
+    const cases = [[0.5, 'Un sous-titre assez long pour être coupé'], [2.5, 'Un sous-titre assez long pour être coupé'], [3.9, 'Court']];
+    for (const [scroll, text] of cases) {
+        const v = view({ scroll, zoom: 100 });
+        const b = block('cut', 0, 4, 0, text);
+        const ctx = new RecordingContext();
+        drawTimeline(ctx, { blocks: [b], tracks: [], selection: new Set(), playhead: null }, v);
+        const r = blockRect(b, v);
+        for (const t of ctx.texts.filter((x) => x.y > v.ruler && x.x > v.header - 1)) {
+            assert.ok(t.x + 6.6 * t.text.length <= r.x + r.w, `scroll ${scroll}: "${t.text}" ends inside the block`);
+        }
+    }
 });

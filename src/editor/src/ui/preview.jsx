@@ -108,9 +108,21 @@ export function Preview() {
     }, [store]);
 
     // Canvas pixels per frame pixel: as many as the screen shows, no more
-    // than the frame has.
-    const ratio = display.width > 0
+    // than the frame has; every frame pixel when asked (the GUI tests compare
+    // the preview with the render page's frame, the benchmark times it).
+    const [fullResolution, setFullResolution] = useState(false);
+    const ratio = fullResolution ? 1 : display.width > 0
         ? Math.min(1, (display.width * (window.devicePixelRatio > 0 ? window.devicePixelRatio : 1)) / width) : 0;
+    useEffect(() => {
+        if (!window.tessivoEditor) return undefined;
+        window.tessivoEditor.preview = {
+            canvas: () => canvasRef.current,
+            fullResolution: (enabled) => setFullResolution(Boolean(enabled)),
+        };
+        return () => {
+            delete window.tessivoEditor.preview;
+        };
+    }, []);
     useEffect(() => {
         if (painterRef.current) painterRef.current.setRatio(ratio);
     }, [ratio]);

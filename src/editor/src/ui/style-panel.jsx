@@ -135,6 +135,9 @@ export function StylePanel() {
             </div>
             {disabled && <p class="hint">Aucun bloc : ajoutez-en un (+ Bloc) ou importez des sous-titres.</p>}
             {!disabled && count === 0 && <p class="hint">Aucun bloc sélectionné : les réglages s’appliquent à tous les blocs.</p>}
+            {count > 1 && applied === 'selection' && (
+                <p class="hint">Valeurs du premier bloc sélectionné ; chaque réglage s’applique aux {count} blocs.</p>
+            )}
 
             <fieldset disabled={disabled}>
                 {count === 1 && block && <TextField key={block.id} block={block} />}

@@ -7,12 +7,14 @@
 // colour, so a project of thousands of blocks redraws within a frame.
 //
 // Coordinates are CSS pixels of the canvas; track 0 is the bottom lane.
+import { MIN_ZOOM, MAX_ZOOM } from '../state/update.js';
 
 export const RULER_HEIGHT = 26;
 export const TRACK_HEIGHT = 44;
 export const HEADER_WIDTH = 84;
-export const MIN_ZOOM = 2; // pixels per second
-export const MAX_ZOOM = 4000;
+// Zoom bounds in pixels per second: the store's, so a zoom computed here is
+// the zoom the store keeps.
+export { MIN_ZOOM, MAX_ZOOM } from '../state/update.js';
 export const EDGE_GRAB = 6; // pixels of a block's ends that trim instead of moving
 export const SNAP_DISTANCE = 8; // pixels within which a time sticks to the playhead
 
@@ -124,6 +126,21 @@ export function hitTest(x, y, blocks, view, selection = new Set()) {
         return null;
     };
     return pass(true) || pass(false) || { area: 'empty', time: Math.max(0, xToTime(x, view)), trackId };
+}
+
+// Ids of the blocks whose rectangles meet `rect` ({x, y, w, h}, any sign of
+// w and h): what a marquee drawn over the lanes selects.
+export function blocksInRect(blocks, rect, view) {
+    const left = Math.min(rect.x, rect.x + rect.w);
+    const right = Math.max(rect.x, rect.x + rect.w);
+    const top = Math.min(rect.y, rect.y + rect.h);
+    const bottom = Math.max(rect.y, rect.y + rect.h);
+    const ids = [];
+    for (const block of blocks) {
+        const r = blockRect(block, view);
+        if (r.x <= right && r.x + r.w >= left && r.y <= bottom && r.y + r.h >= top) ids.push(block.id);
+    }
+    return ids;
 }
 
 // Where a dragged group goes. `group` = {startTime, duration, trackId} of the
@@ -285,8 +302,10 @@ function drawBlocks(ctx, scene, view) {
     ctx.textBaseline = 'middle';
     ctx.fillStyle = COLORS.blockText;
     for (const { block, r } of items) {
-        const label = fitLabel(block.text, r.w);
-        if (label) ctx.fillText(label, Math.max(r.x, view.header) + 6, r.y + r.h / 2 + 1);
+        // A block cut by the lane names shows its label in its visible part.
+        const left = Math.max(r.x, view.header);
+        const label = fitLabel(block.text, r.x + r.w - left);
+        if (label) ctx.fillText(label, left + 6, r.y + r.h / 2 + 1);
     }
 
     if (scene.capabilityOf) {

@@ -1,15 +1,16 @@
 // The timeline: one canvas for the ruler, the lanes and every block, drawn
 // by timeline-draw.js once per animation frame when something changed.
-// Pointer gestures: click to select (Shift or Ctrl adds), drag a block to
+// Pointer gestures: click to select (Shift or Ctrl adds), drag over empty
+// lanes to select the blocks a marquee meets, drag a block to
 // move the selection (across lanes too), drag an end to trim, click or drag
 // on the ruler to place the playhead; the wheel scrolls, Ctrl+wheel zooms,
 // Shift+wheel (or the wheel over the lane names) scrolls the lanes.
 import { useEffect, useRef } from 'preact/hooks';
 import { capturePointer } from './pointer.js';
-import { useEditor } from './context.js';
+import { useEditor, useStore } from './context.js';
 import {
     makeView, trackCountOf, drawTimeline, hitTest, blockRect, moveOffsets, trimTarget, zoomAround,
-    followScroll, xToTime, timeToX, snapToFrame,
+    followScroll, xToTime, timeToX, snapToFrame, blocksInRect,
 } from './timeline-draw.js';
 import { EditBar } from './toolbar.jsx';
 import { lottieCapabilityOf } from '../capability/lottie-capability.js';
@@ -58,6 +59,8 @@ export function Timeline() {
     const canvasRef = useRef(null);
     const wrapRef = useRef(null);
     const playheadRef = useRef(null);
+    const marqueeRef = useRef(null);
+    const empty = useStore((s) => s.project.blocks.length === 0);
     const live = useRef({ size: { width: 0, height: 0 }, ratio: 1, trackScroll: 0, drag: null, frame: 0, view: null });
 
     useEffect(() => {
@@ -80,7 +83,11 @@ export function Timeline() {
             const view = viewOf(state, l.size, l.trackScroll);
             l.trackScroll = view.trackScroll;
             l.view = view;
-            if (state.ui.playing) {
+            // The view pages along when the playhead moves out of it (playing,
+            // stepping, jumping to an end), not when the user scrolls away.
+            const playheadMoved = state.ui.playhead !== l.playhead;
+            l.playhead = state.ui.playhead;
+            if (playheadMoved && !(l.drag && l.drag.kind === 'scrub')) {
                 const scroll = followScroll(view, state.ui.playhead);
                 if (scroll !== null) {
                     store.dispatch({ type: 'view/scroll', scroll });
@@ -189,11 +196,11 @@ export function Timeline() {
                 : { kind: 'trim', id: anchor.id, edge: hit.part, gesture };
         } else {
             if (!additive) store.dispatch({ type: 'selection/clear' });
-            if (hit.area === 'empty') {
-                if (state.ui.playing) store.dispatch({ type: 'playback/set', playing: false });
-                store.dispatch({ type: 'playhead/set', time: hit.time });
-            }
-            return;
+            if (hit.area !== 'empty') return;
+            if (state.ui.playing) store.dispatch({ type: 'playback/set', playing: false });
+            store.dispatch({ type: 'playhead/set', time: hit.time });
+            // A drag from here draws a marquee that selects the blocks it meets.
+            l.drag = { kind: 'marquee', x, y, base: additive ? state.ui.selection : [], last: null };
         }
         capturePointer(canvasRef.current, event.pointerId);
         event.preventDefault();
@@ -218,6 +225,16 @@ export function Timeline() {
             store.dispatch({ type: 'playhead/set', time: Math.max(0, xToTime(x, view)) });
             return;
         }
+        if (drag.kind === 'marquee') {
+            const rect = { x: drag.x, y: drag.y, w: x - drag.x, h: y - drag.y };
+            if (!drag.last && Math.abs(rect.w) + Math.abs(rect.h) < 5) return;
+            showMarquee(marqueeRef.current, rect);
+            const ids = [...new Set([...drag.base, ...blocksInRect(state.project.blocks, rect, view)])];
+            if (drag.last && drag.last.length === ids.length && drag.last.every((id, i) => id === ids[i])) return;
+            drag.last = ids;
+            store.dispatch({ type: 'selection/set', ids });
+            return;
+        }
         const magnets = [state.ui.playhead];
         if (drag.kind === 'move') {
             const { delta, trackDelta } = moveOffsets(drag.group, x - drag.x, y - drag.y, view, magnets);
@@ -237,6 +254,7 @@ export function Timeline() {
     const endDrag = () => {
         const drag = live.current.drag;
         live.current.drag = null;
+        marqueeRef.current.style.display = 'none';
         // A click (no move) on one block of a selection selects it alone.
         if (drag && drag.kind === 'move' && !drag.moved && drag.ids.length > 1) {
             store.dispatch({ type: 'selection/set', ids: [drag.anchorId] });
@@ -303,6 +321,12 @@ export function Timeline() {
                     onDblClick={onDoubleClick}
                 />
                 <div class="playhead" ref={playheadRef} aria-hidden="true" />
+                <div class="marquee" ref={marqueeRef} aria-hidden="true" />
+                {empty && (
+                    <p class="timeline-empty">
+                        Aucun bloc : importez des sous-titres, ou double-cliquez sur une piste pour écrire le premier.
+                    </p>
+                )}
             </div>
         </section>
     );
@@ -313,6 +337,14 @@ function capabilityTitle(block) {
     const text = String(block.text).split(/\r?\n/)[0];
     if (capability.status === 'supported') return `${text}\nLottie possible`;
     return `${text}\nRendu Exact Web : ${(capability.reasons || []).join(' ; ')}`;
+}
+
+function showMarquee(element, rect) {
+    element.style.display = 'block';
+    element.style.left = `${Math.min(rect.x, rect.x + rect.w)}px`;
+    element.style.top = `${Math.min(rect.y, rect.y + rect.h)}px`;
+    element.style.width = `${Math.abs(rect.w)}px`;
+    element.style.height = `${Math.abs(rect.h)}px`;
 }
 
 // Shows the style tab and puts the caret in the selected block's text once

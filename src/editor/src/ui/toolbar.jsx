@@ -3,7 +3,7 @@
 // zoom).
 import { useEffect, useState } from 'preact/hooks';
 import { useEditor, useStore } from './context.js';
-import { formatTimecode, clampZoom } from './timeline-draw.js';
+import { formatTimecode, clampZoom, makeView, timeToX, zoomAround, HEADER_WIDTH } from './timeline-draw.js';
 import { projectDuration } from '../state/selectors.js';
 import { ImportMenu } from './panels/index.jsx';
 
@@ -73,7 +73,20 @@ function Timecode() {
 // The timeline canvas' drawable width, to fit the whole project in it.
 function timelineWidth() {
     const canvas = document.querySelector('[data-testid="timeline-canvas"]');
-    return canvas ? canvas.clientWidth - 84 : 800;
+    return canvas ? canvas.clientWidth - HEADER_WIDTH : 800;
+}
+
+// Zooms the timeline by `factor` around the playhead when it is in view
+// (else around the view's start), so the playhead stays where it is.
+function zoomTimeline(store, factor) {
+    const { project, ui } = store.getState();
+    const view = makeView({ width: timelineWidth() + HEADER_WIDTH, height: 100, zoom: ui.zoom, scroll: ui.scroll,
+        trackCount: 1, fps: project.fps });
+    const x = timeToX(ui.playhead, view);
+    const pivot = x >= view.header && x <= view.width ? x : view.header;
+    const { zoom, scroll } = zoomAround(view, factor, pivot);
+    store.dispatch({ type: 'view/zoom', zoom });
+    store.dispatch({ type: 'view/scroll', scroll });
 }
 
 // The top bar: the project's name, files and import, undo and redo.
@@ -107,7 +120,6 @@ export function EditBar() {
     const dispatch = store.dispatch;
     const playing = useStore((s) => s.ui.playing);
     const selection = useStore((s) => s.ui.selection);
-    const zoom = useStore((s) => s.ui.zoom);
     const count = selection.length;
 
     const fit = () => {
@@ -142,9 +154,9 @@ export function EditBar() {
             </div>
             <div class="group zoom">
                 <button type="button" class="icon" title="Dézoomer la timeline (Ctrl+molette)" aria-label="Dézoomer"
-                    onClick={() => dispatch({ type: 'view/zoom', zoom: clampZoom(zoom / ZOOM_STEP) })}>−</button>
+                    onClick={() => zoomTimeline(store, 1 / ZOOM_STEP)}>−</button>
                 <button type="button" class="icon" title="Zoomer la timeline (Ctrl+molette)" aria-label="Zoomer"
-                    onClick={() => dispatch({ type: 'view/zoom', zoom: clampZoom(zoom * ZOOM_STEP) })}>+</button>
+                    onClick={() => zoomTimeline(store, ZOOM_STEP)}>+</button>
                 <button type="button" title="Voir tout le projet" onClick={fit}>Ajuster</button>
             </div>
             <div class="legend" title="Route de chaque bloc pour l’envoi intelligent">

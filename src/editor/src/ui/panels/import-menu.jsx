@@ -17,9 +17,17 @@ const MODES = [
     { value: 'append', label: 'Ajouter aux blocs' },
 ];
 
+// The web view saves downloads in the user's download folder without asking;
+// the notice says where the file went.
+function saved(fileName) {
+    localNotices.push('ok', 'Fichier enregistré', `« ${fileName} » est dans le dossier des téléchargements.`);
+}
+
 export function saveProjectFile(store) {
     const project = store.getState().project;
-    downloadText(projectFileName(project), serializeProject(project), 'application/json');
+    const name = projectFileName(project);
+    downloadText(name, serializeProject(project), 'application/json');
+    saved(name);
 }
 
 export function ImportMenu() {
@@ -73,7 +81,9 @@ export function ImportMenu() {
             localNotices.push('error', 'Export SRT', 'Aucun bloc à exporter.');
             return;
         }
-        downloadText(srtFileName(project.name), writeSrt(project.blocks), 'application/x-subrip;charset=utf-8');
+        const name = srtFileName(project.name);
+        downloadText(name, writeSrt(project.blocks), 'application/x-subrip;charset=utf-8');
+        saved(name);
     };
 
     const newProject = () => {
