@@ -78,6 +78,8 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
 
     savePanel_ = std::make_unique<GtkSavePanel>(window_.get());
     engine_->setSavePanel(savePanel_.get());
+    downloadPanel_ = std::make_unique<GtkSavePanel>(window_.get(), GtkSavePanel::Contents::AnyFile);
+    downloads_ = std::make_unique<PageDownloads>(webViewHost_->webContext(), downloadPanel_.get());
     engine_->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
     engine_->setPublishedStateObserver([this] { publishedStateChanged(); });
     overlay_->update(engine_->published());
@@ -111,6 +113,9 @@ void MainWindow::contentClosed() {
     engine_->setSavePanel(nullptr);
     engine_->setRenderSurfaceFactory(nullptr);
     savePanel_.reset();
+    // Files still waiting for their destination are cancelled.
+    downloads_.reset();
+    downloadPanel_.reset();
 }
 
 void MainWindow::publishedStateChanged() {

@@ -5,6 +5,7 @@
 
 #include "app/engine.h"
 #include "app/gtk/gtk_save_panel.h"
+#include "app/gtk/page_downloads.h"
 #include "app/gtk/render_overlay.h"
 #include "app/gtk/web_view_host.h"
 #include "platform/glib_ptr.h"
@@ -52,6 +53,8 @@ public:
     GtkWindow* window() const { return window_.get(); }
     WebViewHost& webViewHost() { return *webViewHost_; }
     RenderOverlay& renderOverlay() { return *overlay_; }
+    // The files the page offers for saving (none once the window is closed).
+    PageDownloads* downloads() { return downloads_.get(); }
     ExportEngine& engine() { return *engine_; }
 
     // Main thread. Destroys the window (as its close button does).
@@ -69,6 +72,8 @@ private:
     std::shared_ptr<WebViewHost> webViewHost_;
     std::unique_ptr<RenderOverlay> overlay_;
     std::unique_ptr<GtkSavePanel> savePanel_;
+    std::unique_ptr<GtkSavePanel> downloadPanel_;
+    std::unique_ptr<PageDownloads> downloads_;
     bool closed_ = false;
 };
 

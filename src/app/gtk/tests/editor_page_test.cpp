@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace tessivo {
 namespace {
@@ -217,6 +220,58 @@ TEST_F(EditorPageTest, RendersAMovieWhereTheUserChose) {
         EXPECT_EQ(probed->frames[i].width, 320);
         if (i >= 4) EXPECT_GE(maxAlpha(probed->frames[i]), 250) << "frame " << i;
         else EXPECT_EQ(maxAlpha(probed->frames[i]), 0) << "frame " << i;
+    }
+}
+
+// The project file and the SRT export are saved where the user chooses, under
+// the name the page suggests; a cancelled choice writes nothing anywhere.
+TEST_F(EditorPageTest, SavesTheFilesThePageOffersWhereTheUserChooses) {
+    openOnTimeline("25");
+    page(R"js(
+        tessivoEditor.store.dispatch({type: 'project/rename', name: 'Mon film'});
+        tessivoEditor.store.dispatch({type: 'blocks/import', replace: true, blocks: [
+            {text: 'Premier', startTime: 0.4, duration: 2}, {text: 'Second', startTime: 3, duration: 1}]});
+        return true)js");
+    struct Case {
+        const char* name;
+        const char* action;            // what the user does in the page
+        const char* destination;       // the file chosen, or nullptr: cancelled
+        const char* suggestedEnd;      // how the suggested name ends
+        std::vector<const char*> held;  // texts the saved file holds
+    };
+    const Case cases[] = {
+        {"save button", "tessivoTest.click('project-save')", "projet.tessivo.json", ".tessivo.json",
+         {"\"Mon film\"", "\"Premier\"", "\"Second\""}},
+        {"Ctrl+S", "tessivoTest.key('s', {ctrlKey: true}, 'timeline-canvas')", "raccourci.tessivo.json",
+         ".tessivo.json", {"\"Premier\""}},
+        {"SRT export", "tessivoTest.click('export-srt')", "film.srt", ".srt",
+         {"00:00:00,400 --> 00:00:02,400", "Premier", "00:00:03,000 --> 00:00:04,000", "Second"}},
+        {"cancelled", "tessivoTest.click('project-save')", nullptr, ".tessivo.json", {}},
+    };
+    const fs::path home = std::getenv("HOME");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ScriptedSavePanel& chooser = session->downloadPanel();
+        chooser.requests.clear();
+        chooser.answer = c.destination ? std::optional(session->folder() / c.destination) : std::nullopt;
+        page(std::string(c.action) + "; return true");
+        ASSERT_TRUE(testing::waitFor([&] { return !chooser.requests.empty(); }, 5)) << "no file chooser";
+        const std::string suggested = chooser.requests[0].suggestedName;
+        EXPECT_TRUE(suggested.ends_with(c.suggestedEnd)) << suggested;
+        if (!c.destination) {
+            testing::runFor(0.5);
+            // Nothing went to a default folder instead.
+            std::error_code ec;
+            for (const auto& entry : fs::recursive_directory_iterator(home, ec))
+                EXPECT_EQ(entry.path().filename().string().find(".tessivo"), std::string::npos) << entry.path();
+            continue;
+        }
+        const fs::path saved = session->folder() / c.destination;
+        ASSERT_TRUE(testing::waitFor([&] { return fs::exists(saved) && fs::file_size(saved) > 0; }, 5)) << saved;
+        testing::runFor(0.1);
+        std::ifstream in(saved);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const char* held : c.held) EXPECT_NE(text.find(held), std::string::npos) << held << " in " << text;
     }
 }
 

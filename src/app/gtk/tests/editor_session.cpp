@@ -185,6 +185,7 @@ bool EditorSession::open(double seconds) {
         if (auto engine = weakEngine.lock()) engine->handleWebMessage(message);
     });
     engine_->setSavePanel(&savePanel_);
+    window_->downloads()->setChooser(&downloadPanel_);
 
     const auto started = Clock::now();
     if (!waitUntil("window.tessivoEditor && window.tessivoEditor.store && window.tessivoEditor.timeline", seconds)) {

@@ -84,7 +84,9 @@ public:
     // The payload of the last message of `type`, or nullopt.
     std::optional<Json> lastMessage(const std::string& type) const;
 
+    // Where a render goes; where a file the page offers for saving goes.
     ScriptedSavePanel& savePanel() { return savePanel_; }
+    ScriptedSavePanel& downloadPanel() { return downloadPanel_; }
     ExportEngine& engine() { return *engine_; }
     MainWindow& window() { return *window_; }
     const std::string& error() const { return error_; }
@@ -93,6 +95,7 @@ private:
     std::filesystem::path folder_;
     std::filesystem::path simState_;
     ScriptedSavePanel savePanel_;
+    ScriptedSavePanel downloadPanel_;
     std::shared_ptr<ExportEngine> engine_;
     std::unique_ptr<MainWindow> window_;
     std::vector<Json> messages_;
