@@ -85,6 +85,7 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
     overlay_->update(engine_->published());
 
     g_signal_connect(toplevel, "destroy", G_CALLBACK(onDestroyed), this);
+    g_signal_connect(toplevel, "delete-event", G_CALLBACK(onDeleteEvent), this);
 
     webViewHost_->loadEntryPage(entryPage);
     gtk_widget_show_all(toplevel);
@@ -100,6 +101,38 @@ void MainWindow::close() {
     if (!closed_) gtk_widget_destroy(GTK_WIDGET(window_.get()));
 }
 
+// WebKit runs a page's pagehide handlers when the page is left for another,
+// not when its view is destroyed: the page is left for an empty one first.
+void MainWindow::requestClose() {
+    if (closed_) return;
+    if (closing_) {
+        close();
+        return;
+    }
+    gtk_widget_hide(GTK_WIDGET(window_.get()));
+    closing_ = g_timeout_add(static_cast<guint>(kPageLeaveLimit * 1000), onPageLeaveLimit, this);
+    pageLeftSignal_ = g_signal_connect(webViewHost_->webView(), "load-changed", G_CALLBACK(onPageLeft), this);
+    webkit_web_view_load_uri(webViewHost_->webView(), "about:blank");
+}
+
+gboolean MainWindow::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<MainWindow*>(self)->requestClose();
+    return TRUE;  // destroyed once the page is gone
+}
+
+// Main thread. The empty page has replaced the editor's: its handlers have run.
+void MainWindow::onPageLeft(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) static_cast<MainWindow*>(self)->close();
+}
+
+// Main thread. The page did not go in time (a busy or stuck page).
+gboolean MainWindow::onPageLeaveLimit(gpointer self) {
+    auto* window = static_cast<MainWindow*>(self);
+    window->closing_ = 0;
+    window->close();
+    return G_SOURCE_REMOVE;
+}
+
 void MainWindow::onDestroyed(GtkWidget*, gpointer self) { static_cast<MainWindow*>(self)->contentClosed(); }
 
 // The window's content is gone: the engine lets go of the outside world (a
@@ -107,6 +140,10 @@ void MainWindow::onDestroyed(GtkWidget*, gpointer self) { static_cast<MainWindow
 void MainWindow::contentClosed() {
     if (closed_) return;
     closed_ = true;
+    if (closing_) g_source_remove(closing_);
+    closing_ = 0;
+    if (pageLeftSignal_) g_signal_handler_disconnect(webViewHost_->webView(), pageLeftSignal_);
+    pageLeftSignal_ = 0;
     engine_->setPublishedStateObserver(nullptr);
     engine_->shutdown();
     webViewHost_->removeMessageHandler();

@@ -57,12 +57,23 @@ public:
     PageDownloads* downloads() { return downloads_.get(); }
     ExportEngine& engine() { return *engine_; }
 
-    // Main thread. Destroys the window (as its close button does).
+    // Main thread. Closes the window as its close button does: the window is
+    // hidden at once, the page is let go first (its pagehide handlers run,
+    // so the editor saves what it had not saved yet), then the window is
+    // destroyed, after kPageLeaveLimit seconds at the latest. A second
+    // request closes at once.
+    void requestClose();
+    static constexpr double kPageLeaveLimit = 2.0;
+    // Main thread. Destroys the window now, without letting the page go first.
     void close();
     bool isClosed() const { return closed_; }
+    bool isClosing() const { return closing_ != 0; }
 
 private:
     static void onDestroyed(GtkWidget* widget, gpointer self);
+    static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static void onPageLeft(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean onPageLeaveLimit(gpointer self);
     void contentClosed();
     void publishedStateChanged();
 
@@ -75,6 +86,9 @@ private:
     std::unique_ptr<GtkSavePanel> downloadPanel_;
     std::unique_ptr<PageDownloads> downloads_;
     bool closed_ = false;
+    // While a requested close waits for the page: the time limit's source.
+    guint closing_ = 0;
+    gulong pageLeftSignal_ = 0;
 };
 
 }  // namespace tessivo

@@ -54,6 +54,26 @@ protected:
     std::unique_ptr<EditorSession> session;
 };
 
+// The project is kept in the page's storage after every change: closing the
+// program right after a change, or a while after, loses nothing. Closing
+// lets the page go first, so that its pagehide handlers run.
+TEST_F(EditorPageTest, ProjectSurvivesClosingTheProgram) {
+    openOnTimeline("25");
+    for (double pause : {1.0, 0.0}) {
+        SCOPED_TRACE("closed " + std::to_string(pause) + " s after the change");
+        const std::string text = "Gardé " + std::to_string(static_cast<int>(pause * 10));
+        page("tessivoEditor.store.dispatch({type: 'blocks/add', partial: {text: '" + text + "'}});"
+             "localStorage.removeItem('test.pagehide');"
+             "addEventListener('pagehide', () => localStorage.setItem('test.pagehide', 'vu'));"
+             "return true");
+        testing::runFor(pause);
+        session->close();
+        ASSERT_TRUE(session->open()) << session->error();
+        EXPECT_EQ(page("return tessivoTest.state().project.blocks.map((b) => b.text).pop()"), text);
+        EXPECT_EQ(page("return localStorage.getItem('test.pagehide')"), "vu");
+    }
+}
+
 // The captions of the simulator's demo timeline (tools/resolve-sim/samples/demo.srt).
 struct DemoCue {
     double start, end;

@@ -198,6 +198,10 @@ bool EditorSession::open(double seconds) {
 }
 
 void EditorSession::close() {
+    if (window_) {
+        window_->requestClose();
+        waitFor([&] { return window_->isClosed(); }, MainWindow::kPageLeaveLimit + 1);
+    }
     window_.reset();
     engine_.reset();
     // Let WebKit release the view and its web processes.

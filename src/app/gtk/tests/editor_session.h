@@ -64,8 +64,11 @@ public:
 
     // Opens the engine and the window on the staged editor page and waits
     // for window.tessivoEditor and the test helpers. False with error().
+    // The page's website data stays in the session's folder from one
+    // opening to the next.
     bool open(double seconds = 20);
-    // Destroys the window and its engine (the program closing).
+    // Closes the window as its close button does, then lets go of the engine
+    // (the program ending).
     void close();
     bool isOpen() const { return window_ != nullptr; }
 

@@ -245,6 +245,19 @@ TEST_F(MainWindowTest, ClosingWithTheSavePanelOpenAnswersCancelled) {
     EXPECT_EQ(chosen, std::nullopt);
 }
 
+// The close button lets the page go before the window goes: its pagehide
+// handlers run (the editor saves there), then the window closes.
+TEST_F(MainWindowTest, CloseButtonLetsThePageGoFirst) {
+    evaluate("addEventListener('pagehide', () => localStorage.setItem('fermeture', 'pagehide')); true;");
+    gtk_window_close(window_->window());  // as the title bar's button does (from the main loop)
+    ASSERT_TRUE(waitFor([&] { return window_->isClosed(); }, MainWindow::kPageLeaveLimit + 1));
+    EXPECT_FALSE(window_->webViewHost().messageHandlerRegistered());
+    window_.reset();
+    engine_.reset();
+    openWindow(WebsiteDataFolders::under(dir_.path() / "website-data"));
+    EXPECT_EQ(evaluate("localStorage.getItem('fermeture')"), "pagehide");
+}
+
 // Whether some file under `folder` holds `text`, in UTF-8 or UTF-16 LE (how
 // the page's storage may keep a value).
 bool someFileHolds(const fs::path& folder, const std::string& text) {
