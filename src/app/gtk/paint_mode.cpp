@@ -4,6 +4,7 @@
 #include "platform/log.h"
 
 #include <epoxy/gl.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -23,6 +24,10 @@ bool isSoftwareRenderer(std::string_view glRenderer) {
 namespace {
 
 std::optional<std::string> askGLRenderer() {
+    // Asked through the X server's root window; other displays (Wayland)
+    // keep WebKit's own choice.
+    GdkDisplay* display = gdk_display_get_default();  // not owned
+    if (!display || !GDK_IS_X11_DISPLAY(display)) return std::nullopt;
     GdkWindow* root = gdk_get_default_root_window();  // not owned
     if (!root) return std::nullopt;
     GErrorOut error;

@@ -16,8 +16,8 @@ namespace tessivo {
 // Whether an OpenGL renderer name (GL_RENDERER) is a CPU rasteriser.
 bool isSoftwareRenderer(std::string_view glRenderer);
 
-// Main thread, GTK initialised. The GL_RENDERER of the default display, or
-// nullopt when it has no OpenGL. Asked once per process.
+// Main thread, GTK initialised. The GL_RENDERER of the default X display, or
+// nullopt when it has no OpenGL or is not an X display. Asked once per process.
 std::optional<std::string> displayGLRenderer();
 
 // Main thread. Paints `settings`' views in software when the display's
