@@ -6,7 +6,8 @@
 
 namespace tessivo {
 
-GtkSavePanel::GtkSavePanel(GtkWindow* parent) : parent_(retainGObject(parent)) {}
+GtkSavePanel::GtkSavePanel(GtkWindow* parent, Contents contents)
+    : parent_(retainGObject(parent)), contents_(contents) {}
 
 GtkSavePanel::~GtkSavePanel() {
     while (!pending_.empty()) {
@@ -30,17 +31,22 @@ void GtkSavePanel::chooseOutputFile(const SavePanelRequest& request,
     gtk_file_chooser_set_do_overwrite_confirmation(fileChooser, TRUE);
     gtk_file_chooser_set_create_folders(fileChooser, TRUE);
     std::error_code ec;
-    const auto movies = moviesDirectory();
-    if (std::filesystem::is_directory(movies, ec)) gtk_file_chooser_set_current_folder(fileChooser, movies.c_str());
+    const char* documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
+    const auto folder = contents_ == Contents::Movie ? moviesDirectory()
+                        : documents                  ? std::filesystem::path(documents)
+                                                     : std::filesystem::path(g_get_home_dir());
+    if (std::filesystem::is_directory(folder, ec)) gtk_file_chooser_set_current_folder(fileChooser, folder.c_str());
     gtk_file_chooser_set_current_name(fileChooser, request.suggestedName.c_str());
 
-    // The chooser takes the filter's floating reference.
-    GtkFileFilter* filter = gtk_file_filter_new();
-    const bool quickTime = request.format == "mov";
-    gtk_file_filter_set_name(filter, quickTime ? "Film QuickTime" : "Film MPEG-4");
-    gtk_file_filter_add_mime_type(filter, mimeTypeFor(request.format));
-    gtk_file_filter_add_pattern(filter, quickTime ? "*.mov" : "*.mp4");
-    gtk_file_chooser_add_filter(fileChooser, filter);
+    if (contents_ == Contents::Movie) {
+        // The chooser takes the filter's floating reference.
+        GtkFileFilter* filter = gtk_file_filter_new();
+        const bool quickTime = request.format == "mov";
+        gtk_file_filter_set_name(filter, quickTime ? "Film QuickTime" : "Film MPEG-4");
+        gtk_file_filter_add_mime_type(filter, mimeTypeFor(request.format));
+        gtk_file_filter_add_pattern(filter, quickTime ? "*.mov" : "*.mp4");
+        gtk_file_chooser_add_filter(fileChooser, filter);
+    }
 
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser.get()), TRUE);
     Pending& pending = pending_.emplace_back(Pending{this, std::move(chooser), 0, std::move(done)});

@@ -1,5 +1,6 @@
 // The save panel of a render: a native file chooser (through the desktop
-// portal when there is one) asking where to write the movie.
+// portal when there is one) asking where to write the movie. The same panel
+// asks where a file the page offers goes (any file, from the documents folder).
 #pragma once
 
 #include "engine_api/views.h"
@@ -13,8 +14,10 @@ namespace tessivo {
 
 class GtkSavePanel final : public SavePanel {
 public:
+    enum class Contents { Movie, AnyFile };
+
     // `parent` (may be null) is the window the chooser is modal to.
-    explicit GtkSavePanel(GtkWindow* parent);
+    explicit GtkSavePanel(GtkWindow* parent, Contents contents = Contents::Movie);
     // Choosers still open are closed and answered as cancelled.
     ~GtkSavePanel() override;
     GtkSavePanel(const GtkSavePanel&) = delete;
@@ -37,6 +40,7 @@ private:
     void finish(Pending* pending, std::optional<std::filesystem::path> result);
 
     GObjectPtr<GtkWindow> parent_;
+    Contents contents_;
     std::list<Pending> pending_;
 };
 

@@ -20,11 +20,12 @@ struct Program {
 };
 
 // A termination request closes the window as its close button would, so the
-// engine shuts down (and a running render is cancelled) before the program ends.
+// page saves what it had not saved yet and the engine shuts down (a running
+// render is cancelled) before the program ends; a second request closes at once.
 gboolean terminate(gpointer data) {
     auto* program = static_cast<Program*>(data);
     if (program->window && !program->window->isClosed()) {
-        program->window->close();
+        program->window->requestClose();
     } else {
         g_application_quit(G_APPLICATION(program->application));
     }

@@ -46,7 +46,7 @@ MainWindow::Size MainWindow::fittedMinimumSize(Size workArea) {
 }
 
 MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
-                       std::optional<std::filesystem::path> entryPage)
+                       std::optional<std::filesystem::path> entryPage, const WebsiteDataFolders& websiteData)
     : engine_(std::move(engine)) {
     installApplicationStyle();
 
@@ -65,7 +65,7 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
     overlayContainer_ = adoptGObject(GTK_OVERLAY(gtk_overlay_new()));
     gtk_container_add(GTK_CONTAINER(toplevel), GTK_WIDGET(overlayContainer_.get()));
 
-    webViewHost_ = std::make_shared<WebViewHost>();
+    webViewHost_ = std::make_shared<WebViewHost>(websiteData);
     gtk_container_add(GTK_CONTAINER(overlayContainer_.get()), webViewHost_->widget());
     overlay_ = std::make_unique<RenderOverlay>(overlayContainer_.get());
 
@@ -78,11 +78,14 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
 
     savePanel_ = std::make_unique<GtkSavePanel>(window_.get());
     engine_->setSavePanel(savePanel_.get());
+    downloadPanel_ = std::make_unique<GtkSavePanel>(window_.get(), GtkSavePanel::Contents::AnyFile);
+    downloads_ = std::make_unique<PageDownloads>(webViewHost_->webContext(), downloadPanel_.get());
     engine_->setRenderSurfaceFactory(offscreenRenderSurfaceFactory());
     engine_->setPublishedStateObserver([this] { publishedStateChanged(); });
     overlay_->update(engine_->published());
 
     g_signal_connect(toplevel, "destroy", G_CALLBACK(onDestroyed), this);
+    g_signal_connect(toplevel, "delete-event", G_CALLBACK(onDeleteEvent), this);
 
     webViewHost_->loadEntryPage(entryPage);
     gtk_widget_show_all(toplevel);
@@ -98,6 +101,38 @@ void MainWindow::close() {
     if (!closed_) gtk_widget_destroy(GTK_WIDGET(window_.get()));
 }
 
+// WebKit runs a page's pagehide handlers when the page is left for another,
+// not when its view is destroyed: the page is left for an empty one first.
+void MainWindow::requestClose() {
+    if (closed_) return;
+    if (closing_) {
+        close();
+        return;
+    }
+    gtk_widget_hide(GTK_WIDGET(window_.get()));
+    closing_ = g_timeout_add(static_cast<guint>(kPageLeaveLimit * 1000), onPageLeaveLimit, this);
+    pageLeftSignal_ = g_signal_connect(webViewHost_->webView(), "load-changed", G_CALLBACK(onPageLeft), this);
+    webkit_web_view_load_uri(webViewHost_->webView(), "about:blank");
+}
+
+gboolean MainWindow::onDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<MainWindow*>(self)->requestClose();
+    return TRUE;  // destroyed once the page is gone
+}
+
+// Main thread. The empty page has replaced the editor's: its handlers have run.
+void MainWindow::onPageLeft(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED) static_cast<MainWindow*>(self)->close();
+}
+
+// Main thread. The page did not go in time (a busy or stuck page).
+gboolean MainWindow::onPageLeaveLimit(gpointer self) {
+    auto* window = static_cast<MainWindow*>(self);
+    window->closing_ = 0;
+    window->close();
+    return G_SOURCE_REMOVE;
+}
+
 void MainWindow::onDestroyed(GtkWidget*, gpointer self) { static_cast<MainWindow*>(self)->contentClosed(); }
 
 // The window's content is gone: the engine lets go of the outside world (a
@@ -105,12 +140,19 @@ void MainWindow::onDestroyed(GtkWidget*, gpointer self) { static_cast<MainWindow
 void MainWindow::contentClosed() {
     if (closed_) return;
     closed_ = true;
+    if (closing_) g_source_remove(closing_);
+    closing_ = 0;
+    if (pageLeftSignal_) g_signal_handler_disconnect(webViewHost_->webView(), pageLeftSignal_);
+    pageLeftSignal_ = 0;
     engine_->setPublishedStateObserver(nullptr);
     engine_->shutdown();
     webViewHost_->removeMessageHandler();
     engine_->setSavePanel(nullptr);
     engine_->setRenderSurfaceFactory(nullptr);
     savePanel_.reset();
+    // Files still waiting for their destination are cancelled.
+    downloads_.reset();
+    downloadPanel_.reset();
 }
 
 void MainWindow::publishedStateChanged() {

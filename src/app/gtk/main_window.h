@@ -5,6 +5,7 @@
 
 #include "app/engine.h"
 #include "app/gtk/gtk_save_panel.h"
+#include "app/gtk/page_downloads.h"
 #include "app/gtk/render_overlay.h"
 #include "app/gtk/web_view_host.h"
 #include "platform/glib_ptr.h"
@@ -39,9 +40,11 @@ public:
     // Main thread. Builds the window around `engine`, connects the page to it
     // and loads `entryPage` (none: the page stays empty). With an application
     // the window is one of its windows; without (tests), a plain toplevel.
+    // The page's website data (its local storage) is kept in `websiteData`.
     // The window is shown.
     MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine> engine,
-               std::optional<std::filesystem::path> entryPage);
+               std::optional<std::filesystem::path> entryPage,
+               const WebsiteDataFolders& websiteData = WebsiteDataFolders::forUser());
     // Closes the window if it is still open.
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
@@ -50,14 +53,27 @@ public:
     GtkWindow* window() const { return window_.get(); }
     WebViewHost& webViewHost() { return *webViewHost_; }
     RenderOverlay& renderOverlay() { return *overlay_; }
+    // The files the page offers for saving (none once the window is closed).
+    PageDownloads* downloads() { return downloads_.get(); }
     ExportEngine& engine() { return *engine_; }
 
-    // Main thread. Destroys the window (as its close button does).
+    // Main thread. Closes the window as its close button does: the window is
+    // hidden at once, the page is let go first (its pagehide handlers run,
+    // so the editor saves what it had not saved yet), then the window is
+    // destroyed, after kPageLeaveLimit seconds at the latest. A second
+    // request closes at once.
+    void requestClose();
+    static constexpr double kPageLeaveLimit = 2.0;
+    // Main thread. Destroys the window now, without letting the page go first.
     void close();
     bool isClosed() const { return closed_; }
+    bool isClosing() const { return closing_ != 0; }
 
 private:
     static void onDestroyed(GtkWidget* widget, gpointer self);
+    static gboolean onDeleteEvent(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static void onPageLeft(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean onPageLeaveLimit(gpointer self);
     void contentClosed();
     void publishedStateChanged();
 
@@ -67,7 +83,12 @@ private:
     std::shared_ptr<WebViewHost> webViewHost_;
     std::unique_ptr<RenderOverlay> overlay_;
     std::unique_ptr<GtkSavePanel> savePanel_;
+    std::unique_ptr<GtkSavePanel> downloadPanel_;
+    std::unique_ptr<PageDownloads> downloads_;
     bool closed_ = false;
+    // While a requested close waits for the page: the time limit's source.
+    guint closing_ = 0;
+    gulong pageLeftSignal_ = 0;
 };
 
 }  // namespace tessivo

@@ -22,8 +22,7 @@ public:
     // Main thread. The scheme of `context`, registered with it on first use
     // (and declared secure and CORS-enabled to its security manager, so that
     // module scripts, fetch() and fonts load from it). It lives as long as
-    // the context. WebKit's views share the default context: one
-    // registration serves them all.
+    // the context. The views of one context share one registration.
     static ResourceScheme& of(WebKitWebContext* context);
 
     // Made by of() only.

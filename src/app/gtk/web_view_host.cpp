@@ -1,7 +1,9 @@
 #include "app/gtk/web_view_host.h"
 
+#include "app/gtk/paint_mode.h"
 #include "app/gtk/resource_scheme.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 
 #include <system_error>
 
@@ -23,10 +25,31 @@ std::optional<Json> envelopeFromBody(std::string_view bodyJSON) {
     return value;
 }
 
-WebViewHost::WebViewHost() {
-    // Both are new references owned here; the web view's is floating until adopted.
+WebsiteDataFolders WebsiteDataFolders::forUser() {
+    return {applicationSupportDirectory() / "tessivo" / "web", fs::path(g_get_user_cache_dir()) / "tessivo" / "web"};
+}
+
+WebsiteDataFolders WebsiteDataFolders::under(const fs::path& root) { return {root / "data", root / "cache"}; }
+
+namespace {
+
+// A web context whose website data manager keeps everything in `folders`,
+// never in memory only: the page's local storage outlives the program.
+GObjectPtr<WebKitWebContext> persistentWebContext(const WebsiteDataFolders& folders) {
+    // A new reference, handed to the context, which keeps its own.
+    GObjectPtr<WebKitWebsiteDataManager> manager = adoptGObject(webkit_website_data_manager_new(
+        "base-data-directory", folders.data.c_str(), "base-cache-directory", folders.cache.c_str(), nullptr));
+    return adoptGObject(webkit_web_context_new_with_website_data_manager(manager.get()));
+}
+
+}  // namespace
+
+WebViewHost::WebViewHost(const WebsiteDataFolders& folders) {
+    // New references owned here; the web view's is floating until adopted.
+    webContext_ = persistentWebContext(folders);
     contentManager_ = adoptGObject(webkit_user_content_manager_new());
-    webView_ = adoptGObject(WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(contentManager_.get())));
+    webView_ = adoptGObject(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext_.get(),
+                                                         "user-content-manager", contentManager_.get(), nullptr)));
 
     // The window's grey shows wherever the page itself is transparent.
     const GdkRGBA clear{0, 0, 0, 0};
@@ -34,7 +57,11 @@ WebViewHost::WebViewHost() {
 
     // The page reads its sibling scripts, styles and assets through the
     // resource scheme, and no file of the user's through file: URLs.
-    denyFileAccess(webkit_web_view_get_settings(webView_.get()));  // settings not owned
+    WebKitSettings* settings = webkit_web_view_get_settings(webView_.get());  // not owned
+    denyFileAccess(settings);
+    // The preview and the timeline keep up with the frame rate only when
+    // painting is not left to a CPU-drawn OpenGL.
+    choosePaintMode(settings);
 
     // Connected before registering, so no message can arrive unheard.
     messageSignal_ = g_signal_connect(contentManager_.get(), "script-message-received::exportEngine",

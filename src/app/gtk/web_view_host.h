@@ -1,6 +1,8 @@
 // The editor's page in the main window: one WebKitWebView with its own user
 // content manager, the script message channel "exportEngine" and the entry
-// page loaded from the resources.
+// page loaded from the resources. The view has a web context of its own whose
+// website data (the page's local storage, where the editor keeps the project)
+// is kept on disk, so that the project survives closing the program.
 #pragma once
 
 #include "engine_api/views.h"
@@ -29,19 +31,33 @@ std::optional<std::filesystem::path> entryPageIn(const std::filesystem::path& re
 // that does not parse) gives nullopt.
 std::optional<Json> envelopeFromBody(std::string_view bodyJSON);
 
+// Where the main page keeps its website data on disk.
+struct WebsiteDataFolders {
+    std::filesystem::path data;   // local storage and the page's other stores
+    std::filesystem::path cache;  // disposable caches
+
+    // $XDG_DATA_HOME/tessivo/web and $XDG_CACHE_HOME/tessivo/web.
+    static WebsiteDataFolders forUser();
+    // Both inside `root` (data/ and cache/), for a program or test that keeps
+    // its files apart from the user's.
+    static WebsiteDataFolders under(const std::filesystem::path& root);
+};
+
 class WebViewHost final : public MainWebView {
 public:
     using MessageReceiver = std::function<void(const Json& message)>;
 
-    // Main thread. Creates the transparent web view and registers the message
-    // channel; messages are dropped until a receiver is set.
-    WebViewHost();
+    // Main thread. Creates the transparent web view, in a web context that
+    // keeps its website data in `folders`, and registers the message channel;
+    // messages are dropped until a receiver is set.
+    explicit WebViewHost(const WebsiteDataFolders& folders = WebsiteDataFolders::forUser());
     ~WebViewHost() override;
     WebViewHost(const WebViewHost&) = delete;
     WebViewHost& operator=(const WebViewHost&) = delete;
 
     GtkWidget* widget() const { return GTK_WIDGET(webView_.get()); }
     WebKitWebView* webView() const { return webView_.get(); }
+    WebKitWebContext* webContext() const { return webContext_.get(); }
 
     void setMessageReceiver(MessageReceiver receiver) { onMessageReceived_ = std::move(receiver); }
 
@@ -61,6 +77,7 @@ private:
                                 gpointer self);
     static void onWidgetDestroyed(GtkWidget* widget, gpointer self);
 
+    GObjectPtr<WebKitWebContext> webContext_;
     GObjectPtr<WebKitUserContentManager> contentManager_;
     GObjectPtr<WebKitWebView> webView_;
     gulong messageSignal_ = 0;

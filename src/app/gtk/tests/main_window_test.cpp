@@ -1,6 +1,7 @@
 // The main window against a real engine and a real WebKit page. Needs a
 // display (run under xvfb-run); skipped without one.
 #include "app/gtk/main_window.h"
+#include "app/gtk/paint_mode.h"
 
 #include "platform/queue.h"
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,7 +67,11 @@ protected:
 
         fs::create_directories(dir_.path() / "web");
         std::ofstream(dir_.path() / "web" / "index.html") << kTestPage;
+        openWindow(WebsiteDataFolders::under(dir_.path() / "website-data"));
+    }
 
+    // A new engine and window on the test page, its website data in `folders`.
+    void openWindow(const WebsiteDataFolders& folders) {
         ExportEngine::Options options;
         options.configuration.settingsFile = dir_.path() / "settings.ini";
         options.openURI = [this](const std::string& uri) {
@@ -73,7 +79,7 @@ protected:
             return true;
         };
         engine_ = ExportEngine::create(std::move(options));
-        window_ = std::make_unique<MainWindow>(nullptr, engine_, entryPageIn(dir_.path()));
+        window_ = std::make_unique<MainWindow>(nullptr, engine_, entryPageIn(dir_.path()), folders);
 
         bool finished = false;
         g_signal_connect(window_->webViewHost().webView(), "load-changed",
@@ -237,6 +243,87 @@ TEST_F(MainWindowTest, ClosingWithTheSavePanelOpenAnswersCancelled) {
     runFor(0.1);
     EXPECT_EQ(answers, 1);
     EXPECT_EQ(chosen, std::nullopt);
+}
+
+// The close button lets the page go before the window goes: its pagehide
+// handlers run (the editor saves there), then the window closes.
+TEST_F(MainWindowTest, CloseButtonLetsThePageGoFirst) {
+    evaluate("addEventListener('pagehide', () => localStorage.setItem('fermeture', 'pagehide')); true;");
+    gtk_window_close(window_->window());  // as the title bar's button does (from the main loop)
+    ASSERT_TRUE(waitFor([&] { return window_->isClosed(); }, MainWindow::kPageLeaveLimit + 1));
+    EXPECT_FALSE(window_->webViewHost().messageHandlerRegistered());
+    window_.reset();
+    engine_.reset();
+    openWindow(WebsiteDataFolders::under(dir_.path() / "website-data"));
+    EXPECT_EQ(evaluate("localStorage.getItem('fermeture')"), "pagehide");
+}
+
+// Whether some file under `folder` holds `text`, in UTF-8 or UTF-16 LE (how
+// the page's storage may keep a value).
+bool someFileHolds(const fs::path& folder, const std::string& text) {
+    std::string utf16;
+    for (char c : text) utf16 += std::string{c, '\0'};
+    std::error_code ec;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.find(text) != std::string::npos || bytes.find(utf16) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The editor keeps its project in the page's local storage: a value stored
+// there is on disk once the window and its engine are gone, a new window on
+// the same folders reads it back, and a window on other folders starts empty.
+TEST_F(MainWindowTest, PageStorageOutlivesTheWindow) {
+    const std::string marker = "projet-persistant-7f3a";
+    evaluate("localStorage.setItem('tessivo.project', '" + marker + "'); true;");
+    window_.reset();
+    engine_.reset();
+    runFor(0.3);
+    const WebsiteDataFolders kept = WebsiteDataFolders::under(dir_.path() / "website-data");
+    EXPECT_TRUE(someFileHolds(kept.data, marker)) << "the stored value never reached " << kept.data;
+
+    struct Case {
+        const char* name;
+        WebsiteDataFolders folders;
+        Json expected;
+    };
+    const Case cases[] = {
+        {"same folders", kept, marker},
+        {"other folders", WebsiteDataFolders::under(dir_.path() / "other-data"), nullptr},
+    };
+    for (const Case& c : cases) {
+        openWindow(c.folders);
+        EXPECT_EQ(evaluate("localStorage.getItem('tessivo.project')"), c.expected) << c.name;
+        window_.reset();
+        engine_.reset();
+    }
+}
+
+TEST(PaintMode, KnowsTheCpuRasterisers) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"Software Rasterizer", true},
+        {"Mesa X11 swrast", true},
+        {"Mesa Intel(R) UHD Graphics 620 (KBL GT2)", false},
+        {"AMD Radeon RX 6600 (radeonsi, navy_flounder, LLVM 15.0.6, DRM 3.49)", false},
+        {"NVIDIA GeForce GTX 1660/PCIe/SSE2", false},
+        {"", false},
+    };
+    for (const auto& [renderer, software] : cases) EXPECT_EQ(isSoftwareRenderer(renderer), software) << renderer;
+}
+
+// Over a CPU-drawn OpenGL (as under Xvfb) the page is painted in software;
+// over a real GPU WebKit keeps its accelerated painting.
+TEST_F(MainWindowTest, PaintsInSoftwareOnlyOverACpuDrawnOpenGL) {
+    const auto renderer = displayGLRenderer();
+    const bool software = renderer && isSoftwareRenderer(*renderer);
+    const auto policy =
+        webkit_settings_get_hardware_acceleration_policy(webkit_web_view_get_settings(window_->webViewHost().webView()));
+    EXPECT_EQ(policy == WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, software) << renderer.value_or("no OpenGL");
 }
 
 TEST(RenderPercentText, TruncatesAndClamps) {
