@@ -1,0 +1,418 @@
+# Tessivo's comfort module for DaVinci Resolve. Run as a script with two
+# arguments: the command ("preview", "native", "nativeDelete", "snapshot") and
+# the request as JSON text. Prints one result object after the marker.
+#
+# native: creates a real Text+ title (InsertFusionTitleIntoTimeline("Text+"),
+# placed and sized through the timeline In and Out marks, which are restored
+# afterwards), loads the effect's composition into it, applies the style and
+# text, and checks the item it made (track, start, length) before it reports.
+import json
+import os
+import re
+import sys
+import traceback
+
+RESOLVE_SCRIPT_API = os.environ.get("RESOLVE_SCRIPT_API") or "/opt/resolve/Developer/Scripting"
+RESOLVE_MODULES = os.path.join(RESOLVE_SCRIPT_API, "Modules")
+if RESOLVE_MODULES not in sys.path:
+    sys.path.insert(0, RESOLVE_MODULES)
+
+MARKER = "__ORVEL_JSON__"
+# Compositions that Tessivo loads into a title carry this name prefix, so the
+# snapshot can tell Tessivo's items from the user's.
+COMP_PREFIX = "Tessivo "
+NOT_OPEN = "DaVinci Resolve n'est pas ouvert ou le scripting externe n'est pas activé."
+NO_TIMELINE = "Aucune timeline active dans DaVinci Resolve."
+
+
+class Failure(Exception):
+    def __init__(self, message, **extra):
+        Exception.__init__(self, message)
+        self.message = message
+        self.extra = extra
+
+
+def emit(payload):
+    print(MARKER + json.dumps(payload, ensure_ascii=False), flush=True)
+
+
+def number(value, default):
+    if isinstance(value, bool):
+        return float(value)
+    if isinstance(value, (int, float)):
+        return float(value) if value == value and abs(value) != float("inf") else default
+    try:
+        parsed = float(str(value).split()[0].replace(",", "."))
+        return parsed if parsed == parsed and abs(parsed) != float("inf") else default
+    except (ValueError, IndexError, TypeError):
+        return default
+
+
+def connect():
+    try:
+        import DaVinciResolveScript as bmd
+        resolve = bmd.scriptapp("Resolve")
+    except Exception:
+        resolve = None
+    if not resolve:
+        raise Failure(NOT_OPEN)
+    manager = resolve.GetProjectManager()
+    project = manager.GetCurrentProject() if manager else None
+    return resolve, project
+
+
+def current_timeline():
+    resolve, project = connect()
+    timeline = project.GetCurrentTimeline() if project else None
+    if not timeline:
+        raise Failure(NO_TIMELINE)
+    return resolve, project, timeline
+
+
+def timeline_rate(timeline, project):
+    for source in (timeline, project):
+        try:
+            value = source.GetSetting("timelineFrameRate")
+        except Exception:
+            value = None
+        rate = number(value, 0)
+        if rate > 0:
+            return rate
+    return 24.0
+
+
+def drop_frame(timeline):
+    try:
+        return str(timeline.GetSetting("timelineDropFrameTimecode")) == "1"
+    except Exception:
+        return False
+
+
+def nominal(rate):
+    return int(round(rate))
+
+
+def frame_to_timecode(frame, rate, drop=False):
+    fps = nominal(rate)
+    frame = max(0, int(frame))
+    if drop and fps in (30, 60):
+        dropped = 2 if fps == 30 else 4
+        per_ten = fps * 600 - dropped * 9
+        per_minute = fps * 60 - dropped
+        tens, rest = divmod(frame, per_ten)
+        frame += dropped * 9 * tens
+        if rest > dropped:
+            frame += dropped * ((rest - dropped) // per_minute)
+    hours = frame // (fps * 3600)
+    minutes = frame // (fps * 60) % 60
+    seconds = frame // fps % 60
+    frames = frame % fps
+    return "%02d:%02d:%02d%s%02d" % (hours, minutes, seconds, ";" if drop else ":", frames)
+
+
+def timecode_to_frame(text, rate, drop=False):
+    parts = re.split(r"[:;.]", str(text or ""))
+    if len(parts) != 4 or not all(p.isdigit() for p in parts):
+        return None
+    h, m, s, f = [int(p) for p in parts]
+    fps = nominal(rate)
+    frame = ((h * 60 + m) * 60 + s) * fps + f
+    if drop and fps in (30, 60):
+        dropped = 2 if fps == 30 else 4
+        minutes = h * 60 + m
+        frame -= dropped * (minutes - minutes // 10)
+    return frame
+
+
+def playhead_frame(timeline, rate, drop):
+    try:
+        return timecode_to_frame(timeline.GetCurrentTimecode(), rate, drop)
+    except Exception:
+        return None
+
+
+def video_items(timeline, index):
+    items = timeline.GetItemListInTrack("video", index) or []
+    return [item for item in items if item]
+
+
+def span_free(timeline, index, start, end):
+    for item in video_items(timeline, index):
+        if item.GetStart() < end and start < item.GetEnd():
+            return False
+    return True
+
+
+def hex_channels(text):
+    match = re.match(r"^#([0-9a-fA-F]{6})$", str(text or ""))
+    if not match:
+        return None
+    value = match.group(1)
+    return [int(value[i:i + 2], 16) / 255.0 for i in (0, 2, 4)]
+
+
+def tools_of(comp):
+    try:
+        tools = comp.GetToolList(False) or {}
+    except Exception:
+        return []
+    values = list(tools.values()) if isinstance(tools, dict) else list(tools)
+    return [tool for tool in values if tool]
+
+
+def is_text_plus(tool):
+    try:
+        reg = str(tool.GetAttrs("TOOLS_RegID") or "")
+    except Exception:
+        return False
+    return reg == "TextPlus" or "textplus" in reg.lower()
+
+
+def text_tool(comp, name):
+    tools = [tool for tool in tools_of(comp) if is_text_plus(tool)]
+    if name:
+        for tool in tools:
+            try:
+                if tool.GetAttrs("TOOLS_Name") == name:
+                    return tool
+            except Exception:
+                pass
+    return tools[0] if tools else None
+
+
+def apply_instance(tool, instance, defaults):
+    """Sets text, font, size, fill and position; returns (applied, warnings)."""
+    applied, warnings = [], []
+    text = instance.get("text")
+    if not text:
+        text = str(defaults.get("text") or "")
+    channels = hex_channels(instance.get("color")) or hex_channels(defaults.get("color")) or [1.0, 1.0, 1.0]
+    values = [
+        ("StyledText", text),
+        ("Font", instance.get("font") or defaults.get("font") or "Inter"),
+        ("Size", number(instance.get("size"), number(defaults.get("size"), 0.08))),
+        ("Red1", channels[0]), ("Green1", channels[1]), ("Blue1", channels[2]),
+        ("Center", [number(instance.get("x"), 0.5), number(instance.get("y"), 0.5)]),
+    ]
+    for name, value in values:
+        try:
+            tool.SetInput(name, value)
+            current = tool.GetInput(name)
+            ok = current is not None
+        except Exception:
+            ok = False
+        if ok:
+            applied.append(name)
+        else:
+            warnings.append("Le réglage %s n'a pas pu être appliqué automatiquement." % name)
+    return applied, warnings
+
+
+def find_item(timeline, unique_id):
+    if not unique_id:
+        return None
+    count = int(timeline.GetTrackCount("video") or 0)
+    for index in range(1, count + 1):
+        for item in video_items(timeline, index):
+            if item.GetUniqueId() == unique_id:
+                return item
+    return None
+
+
+def insert_title(timeline, start, end):
+    """InsertFusionTitleIntoTimeline at [start, end) through the In and Out marks."""
+    origin = int(timeline.GetStartFrame())
+    previous = timeline.GetMarkInOut() or {}
+    timeline.SetMarkInOut(start - origin, end - 1 - origin, "video")
+    try:
+        return timeline.InsertFusionTitleIntoTimeline("Text+")
+    finally:
+        timeline.ClearMarkInOut("video")
+        video = previous.get("video") or {}
+        if "in" in video and "out" in video:
+            timeline.SetMarkInOut(video["in"], video["out"], "video")
+
+
+def command_native(job):
+    resolve, project, timeline = current_timeline()
+    template = str(job.get("templatePath") or "")
+    if not template or not os.path.isfile(template):
+        raise Failure("Le modèle Fusion est introuvable.")
+    instance = job.get("instance") if isinstance(job.get("instance"), dict) else {}
+    defaults = job.get("sourceDefaults") if isinstance(job.get("sourceDefaults"), dict) else {}
+    rate = timeline_rate(timeline, project)
+    drop = drop_frame(timeline)
+    if resolve.GetCurrentPage() not in ("edit", "cut"):
+        resolve.OpenPage("edit")
+
+    # A live upsert replaces the item it made before.
+    replaced = find_item(timeline, str(job.get("itemId") or ""))
+    if replaced is not None and job.get("liveSequence") is not None:
+        if not timeline.DeleteClips([replaced], False):
+            raise Failure("Resolve n'a pas pu remplacer l'élément en direct.")
+
+    start = job.get("recordFrame")
+    if not isinstance(start, int) or isinstance(start, bool):
+        start = playhead_frame(timeline, rate, drop)
+        if start is None:
+            start = int(timeline.GetStartFrame())
+    start = max(int(timeline.GetStartFrame()), int(start))
+    length = job.get("durationFrames")
+    if not isinstance(length, int) or isinstance(length, bool) or length < 1:
+        length = max(1, int(round(number(instance.get("duration"), 2.5) * rate)))
+    end = start + length
+
+    count = int(timeline.GetTrackCount("video") or 0)
+    target = str(job.get("targetTrack") or "auto")
+    if target.startswith("track:"):
+        wanted = int(target[6:])
+        if wanted > count:
+            raise Failure("La piste V%d n'existe pas dans la timeline." % wanted)
+        if not span_free(timeline, wanted, start, end):
+            raise Failure("La piste V%d est occupée à cet endroit." % wanted)
+    elif target == "auto":
+        wanted = next((i for i in range(1, count + 1) if span_free(timeline, i, start, end)), None)
+    else:
+        wanted = None
+
+    item = insert_title(timeline, start, end) if wanted is not None else None
+    if item is None or item.GetTrackTypeAndIndex()[1] != wanted:
+        if item is not None:
+            timeline.DeleteClips([item], False)
+            item = None
+        if target.startswith("track:"):
+            raise Failure("Resolve insère les titres sur sa piste de destination : choisis cette piste ou une nouvelle piste.")
+        # "new", or no free track: a new video track, which becomes the destination.
+        if not timeline.AddTrack("video"):
+            raise Failure("Resolve n'a pas pu ajouter de piste vidéo.")
+        wanted = int(timeline.GetTrackCount("video") or 0)
+        item = insert_title(timeline, start, end)
+        if item is None:
+            raise Failure("Resolve n'a pas pu créer le titre Text+.")
+
+    def undo(message):
+        timeline.DeleteClips([item], False)
+        raise Failure(message)
+
+    comp = item.ImportFusionComp(template)
+    if not comp:
+        undo("Resolve n'a pas pu charger la composition de cet effet.")
+    names = item.GetFusionCompNameList() or []
+    if names:
+        item.RenameFusionCompByName(names[-1], COMP_PREFIX + str(job.get("id") or "effet"))
+    tool = text_tool(comp, str(job.get("primaryTextTarget") or ""))
+    if tool is None:
+        applied, warnings = [], ["Le graphe appliqué ne contient aucun Text+ modifiable automatiquement."]
+    else:
+        applied, warnings = apply_instance(tool, instance, defaults)
+
+    track_type, track_index = item.GetTrackTypeAndIndex()
+    actual_start, actual_end = item.GetStart(), item.GetEnd()
+    if track_type != "video" or track_index != wanted or actual_start != start or actual_end - actual_start != length:
+        undo("Resolve n'a pas placé le titre à l'endroit prévu ; il a été retiré.")
+    try:
+        manager = resolve.GetProjectManager()
+        manager.SaveProject()
+    except Exception:
+        pass
+    return {
+        "success": True,
+        "operation": "native",
+        "requestId": job.get("requestId"),
+        "ownerId": job.get("ownerId"),
+        "timelineId": timeline.GetUniqueId(),
+        "timelineName": timeline.GetName(),
+        "itemId": item.GetUniqueId(),
+        "trackIndex": track_index,
+        "recordFrame": actual_start,
+        "durationFrames": actual_end - actual_start,
+        "timecode": frame_to_timecode(actual_start, rate, drop),
+        "appliedFields": applied,
+        "warnings": warnings,
+        "message": "Effet inséré comme vrai titre Text+.",
+    }
+
+
+def command_native_delete(request):
+    _, _, timeline = current_timeline()
+    unique_id = str(request.get("itemId") or "")
+    base = {"operation": "nativeDelete", "requestId": request.get("requestId"), "itemId": unique_id}
+    item = find_item(timeline, unique_id)
+    if item is None:
+        # Already gone: the editor's aim is met.
+        return dict(base, success=True, deleted=False)
+    if not timeline.DeleteClips([item], False):
+        raise Failure("Resolve n'a pas pu retirer l'élément en direct.", **base)
+    return dict(base, success=True, deleted=True)
+
+
+def command_preview(request):
+    _, project, timeline = current_timeline()
+    output = str(request.get("outputPath") or "")
+    if not output.lower().endswith((".jpg", ".jpeg")):
+        raise Failure("Chemin de capture invalide.")
+    if timeline.GetCurrentVideoItem() is None:
+        return {"success": True, "emptyFrame": True}
+    if not project.ExportCurrentFrameAsStill(output) or not os.path.isfile(output):
+        raise Failure("Resolve n'a pas pu exporter l'image courante.")
+    return {"success": True, "emptyFrame": False}
+
+
+def command_snapshot(request):
+    _, project, timeline = current_timeline()
+    rate = timeline_rate(timeline, project)
+    drop = drop_frame(timeline)
+    playhead = playhead_frame(timeline, rate, drop)
+    tracks = []
+    for index in range(1, int(timeline.GetTrackCount("video") or 0) + 1):
+        items = []
+        for item in video_items(timeline, index):
+            names = item.GetFusionCompNameList() or []
+            ours = [n for n in names if str(n).startswith(COMP_PREFIX)]
+            if not ours:
+                continue
+            items.append({"itemId": item.GetUniqueId(), "name": item.GetName(),
+                          "effectId": ours[-1][len(COMP_PREFIX):],
+                          "start": item.GetStart(), "end": item.GetEnd()})
+        tracks.append({"index": index, "name": timeline.GetTrackName("video", index), "items": items})
+    return {
+        "success": True,
+        "timelineName": timeline.GetName(),
+        "timelineId": timeline.GetUniqueId(),
+        "frameRate": rate,
+        "startFrame": int(timeline.GetStartFrame()),
+        "playheadFrame": playhead,
+        "playheadTimecode": frame_to_timecode(playhead, rate, drop) if playhead is not None else "",
+        "videoTracks": tracks,
+    }
+
+
+COMMANDS = {
+    "native": command_native,
+    "nativeDelete": command_native_delete,
+    "preview": command_preview,
+    "snapshot": command_snapshot,
+}
+
+
+def main(argv):
+    command = argv[1] if len(argv) > 1 else ""
+    try:
+        request = json.loads(argv[2]) if len(argv) > 2 else {}
+    except ValueError:
+        request = {}
+    if not isinstance(request, dict):
+        request = {}
+    handler = COMMANDS.get(command)
+    if handler is None:
+        emit({"success": False, "message": "Commande du module Resolve inconnue."})
+        return
+    try:
+        emit(handler(request))
+    except Failure as failure:
+        emit(dict(failure.extra, success=False, message=failure.message))
+    except Exception:
+        emit({"success": False, "message": "Erreur du module Resolve de Tessivo.", "details": traceback.format_exc()})
+
+
+main(sys.argv)
