@@ -219,11 +219,38 @@ def find_item(timeline, unique_id):
     return None
 
 
-def insert_title(timeline, start, end):
-    """InsertFusionTitleIntoTimeline at [start, end) through the In and Out marks."""
+def comp_name(effect_id, owner):
+    return "%s%s | %s" % (COMP_PREFIX, effect_id or "effet", owner)
+
+
+def ownership(item):
+    """(effect ID, owner ID) of an item Tessivo made, else None."""
+    for name in reversed(item.GetFusionCompNameList() or []):
+        name = str(name)
+        if name.startswith(COMP_PREFIX):
+            effect, _, owner = name[len(COMP_PREFIX):].partition(" | ")
+            return effect, owner
+    return None
+
+
+def owned_items(timeline, owner):
+    found = []
+    for index in range(1, int(timeline.GetTrackCount("video") or 0) + 1):
+        for item in video_items(timeline, index):
+            mark = ownership(item)
+            if mark and mark[1] == owner:
+                found.append(item)
+    return found
+
+
+def insert_title(timeline, start, end, rate, drop):
+    """InsertFusionTitleIntoTimeline at [start, end) through the In and Out
+    marks; where marks are refused, at the playhead moved to `start` (the
+    length is then Resolve's own, and the check after the insert sees it)."""
     origin = int(timeline.GetStartFrame())
     previous = timeline.GetMarkInOut() or {}
-    timeline.SetMarkInOut(start - origin, end - 1 - origin, "video")
+    if not timeline.SetMarkInOut(start - origin, end - 1 - origin, "video"):
+        timeline.SetCurrentTimecode(frame_to_timecode(start, rate, drop))
     try:
         return timeline.InsertFusionTitleIntoTimeline("Text+")
     finally:
@@ -245,10 +272,11 @@ def command_native(job):
     if resolve.GetCurrentPage() not in ("edit", "cut"):
         resolve.OpenPage("edit")
 
-    # A live upsert replaces the item it made before.
-    replaced = find_item(timeline, str(job.get("itemId") or ""))
-    if replaced is not None and job.get("liveSequence") is not None:
-        if not timeline.DeleteClips([replaced], False):
+    # A live upsert replaces the items its owner made before.
+    owner = str(job.get("ownerId") or "")
+    if job.get("liveSequence") is not None and owner:
+        previous = owned_items(timeline, owner)
+        if previous and not timeline.DeleteClips(previous, False):
             raise Failure("Resolve n'a pas pu remplacer l'élément en direct.")
 
     start = job.get("recordFrame")
@@ -275,7 +303,7 @@ def command_native(job):
     else:
         wanted = None
 
-    item = insert_title(timeline, start, end) if wanted is not None else None
+    item = insert_title(timeline, start, end, rate, drop) if wanted is not None else None
     if item is None or item.GetTrackTypeAndIndex()[1] != wanted:
         if item is not None:
             timeline.DeleteClips([item], False)
@@ -286,7 +314,7 @@ def command_native(job):
         if not timeline.AddTrack("video"):
             raise Failure("Resolve n'a pas pu ajouter de piste vidéo.")
         wanted = int(timeline.GetTrackCount("video") or 0)
-        item = insert_title(timeline, start, end)
+        item = insert_title(timeline, start, end, rate, drop)
         if item is None:
             raise Failure("Resolve n'a pas pu créer le titre Text+.")
 
@@ -299,7 +327,7 @@ def command_native(job):
         undo("Resolve n'a pas pu charger la composition de cet effet.")
     names = item.GetFusionCompNameList() or []
     if names:
-        item.RenameFusionCompByName(names[-1], COMP_PREFIX + str(job.get("id") or "effet"))
+        item.RenameFusionCompByName(names[-1], comp_name(str(job.get("id") or ""), owner))
     tool = text_tool(comp, str(job.get("primaryTextTarget") or ""))
     if tool is None:
         applied, warnings = [], ["Le graphe appliqué ne contient aucun Text+ modifiable automatiquement."]
@@ -336,14 +364,19 @@ def command_native(job):
 def command_native_delete(request):
     _, _, timeline = current_timeline()
     unique_id = str(request.get("itemId") or "")
-    base = {"operation": "nativeDelete", "requestId": request.get("requestId"), "itemId": unique_id}
-    item = find_item(timeline, unique_id)
-    if item is None:
+    owner = str(request.get("ownerId") or "")
+    base = {"operation": "nativeDelete", "requestId": request.get("requestId"), "itemId": unique_id, "ownerId": owner}
+    if unique_id:
+        item = find_item(timeline, unique_id)
+        items = [item] if item is not None else []
+    else:
+        items = owned_items(timeline, owner) if owner else []
+    if not items:
         # Already gone: the editor's aim is met.
-        return dict(base, success=True, deleted=False)
-    if not timeline.DeleteClips([item], False):
+        return dict(base, success=True, deleted=0)
+    if not timeline.DeleteClips(items, False):
         raise Failure("Resolve n'a pas pu retirer l'élément en direct.", **base)
-    return dict(base, success=True, deleted=True)
+    return dict(base, success=True, deleted=len(items))
 
 
 def command_preview(request):
@@ -367,13 +400,11 @@ def command_snapshot(request):
     for index in range(1, int(timeline.GetTrackCount("video") or 0) + 1):
         items = []
         for item in video_items(timeline, index):
-            names = item.GetFusionCompNameList() or []
-            ours = [n for n in names if str(n).startswith(COMP_PREFIX)]
-            if not ours:
+            mark = ownership(item)
+            if not mark:
                 continue
-            items.append({"itemId": item.GetUniqueId(), "name": item.GetName(),
-                          "effectId": ours[-1][len(COMP_PREFIX):],
-                          "start": item.GetStart(), "end": item.GetEnd()})
+            items.append({"itemId": item.GetUniqueId(), "name": item.GetName(), "effectId": mark[0],
+                          "ownerId": mark[1], "start": item.GetStart(), "end": item.GetEnd()})
         tracks.append({"index": index, "name": timeline.GetTrackName("video", index), "items": items})
     return {
         "success": True,
