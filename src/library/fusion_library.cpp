@@ -33,16 +33,15 @@ FusionEffectLibrary::FusionEffectLibrary(EngineContext& engine, fs::path dataFol
     : engine_(engine), store_(std::move(dataFolder), resourcesFolder), resourcesFolder_(std::move(resourcesFolder)) {}
 
 void FusionEffectLibrary::loadFusionEffectLibrary() {
-    auto visible = store_.fusionEffectList(true);
-    auto all = visible ? store_.fusionEffectList(false) : visible;
-    if (!visible || !all) {
-        const Error& error = visible ? all.error() : visible.error();
+    auto lists = store_.fusionEffectLists();
+    if (!lists) {
         engine_.fusionCallback("window.onFusionLibraryLoaded",
-                               Json{{"success", false}, {"effects", Json::array()}, {"error", error.message}});
+                               Json{{"success", false}, {"effects", Json::array()}, {"error", lists.error().message}});
         return;
     }
+    auto& [visible, all] = lists.value();
     engine_.fusionCallback("window.onFusionLibraryLoaded",
-                           Json{{"success", true}, {"effects", std::move(visible).value()}, {"renderEffects", std::move(all).value()}});
+                           Json{{"success", true}, {"effects", std::move(visible)}, {"renderEffects", std::move(all)}});
 }
 
 std::string FusionEffectLibrary::nativeSeedPath() const {

@@ -175,8 +175,16 @@ bool isInsideFolder(const fs::path& path, const fs::path& folder) {
         const std::string prefix = outer.string() + "/";
         return inner.string().compare(0, prefix.size(), prefix) == 0;
     };
-    if (!within(standardizedPath(path), standardizedPath(folder))) return false;
+    const fs::path inner = standardizedPath(path);
+    const fs::path outer = standardizedPath(folder);
+    if (!within(inner, outer)) return false;
     std::error_code code;
+    // A direct child that is no link stays inside whatever the folder's own
+    // path goes through: one lstat instead of resolving every component.
+    if (inner.parent_path() == outer) {
+        const auto status = fs::symlink_status(inner, code);
+        if (!code && status.type() != fs::file_type::symlink) return true;
+    }
     const fs::path realFolder = fs::weakly_canonical(folder, code);
     if (code) return false;
     const fs::path realPath = fs::weakly_canonical(path, code);
@@ -319,6 +327,12 @@ std::optional<Error> FusionLibraryStore::seedBuiltInFusionEffects(const fs::path
 }
 
 Result<Json> FusionLibraryStore::fusionEffectList(bool visibleOnly) const {
+    auto lists = fusionEffectLists();
+    if (!lists) return lists.error();
+    return visibleOnly ? std::move(lists.value().first) : std::move(lists.value().second);
+}
+
+Result<std::pair<Json, Json>> FusionLibraryStore::fusionEffectLists() const {
     auto rootResult = fusionLibraryRoot();
     if (!rootResult) return rootResult.error();
     const fs::path& root = rootResult.value();
@@ -341,36 +355,44 @@ Result<Json> FusionLibraryStore::fusionEffectList(bool visibleOnly) const {
     if (code) return fileError(root, code);
     std::sort(entries.begin(), entries.end());
 
-    std::vector<Json> effects;
+    struct Listed {
+        bool builtIn;
+        bool visible;
+        std::string key;
+        Json effect;
+    };
+    std::vector<Listed> listed;
+    auto add = [&](Json effect, bool visible) {
+        const bool builtIn = stringValue(effect, "source", "") == "built-in";
+        std::string key = casefolded(stringValue(member(effect, "name"), ""));
+        listed.push_back({builtIn, visible, std::move(key), std::move(effect)});
+    };
+    // Included effects are listed whatever the shared set says.
     for (const auto& id : includedFusionEffectIDs()) {
         auto metadata = readFusionMetadata(id, root);
         if (!metadata) return metadata.error();
-        effects.push_back(hydrateFusionEffectPreview(metadata.value(), root));
+        add(hydrateFusionEffectPreview(metadata.value(), root), true);
     }
     for (const fs::path& entry : entries) {
         const std::string name = entry.filename().string();
         if (isIncluded(name) || !fs::is_directory(entry, code)) continue;
         auto metadata = readObject(entry / "metadata.json");
         if (!metadata) continue;
-        if (visibleOnly && shared && !shared->count(stringValue(*metadata, "id", ""))) continue;
-        effects.push_back(hydrateFusionEffectPreview(*metadata, root));
+        const bool visible = !shared || shared->count(stringValue(*metadata, "id", ""));
+        add(hydrateFusionEffectPreview(*metadata, root), visible);
     }
-
-    struct Keyed {
-        bool builtIn;
-        std::string key;
-        Json* effect;
-    };
-    std::vector<Keyed> keyed;
-    for (Json& effect : effects)
-        keyed.push_back({stringValue(effect, "source", "") == "built-in", casefolded(stringValue(member(effect, "name"), "")), &effect});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    // Stable: the visible list, a subsequence of the whole, keeps the same order.
+    std::stable_sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
         if (a.builtIn != b.builtIn) return a.builtIn;
         return a.key < b.key;
     });
-    Json list = Json::array();
-    for (const Keyed& k : keyed) list.push_back(std::move(*k.effect));
-    return list;
+    Json visible = Json::array();
+    Json all = Json::array();
+    for (Listed& item : listed) {
+        if (item.visible) visible.push_back(item.effect);
+        all.push_back(std::move(item.effect));
+    }
+    return std::make_pair(std::move(visible), std::move(all));
 }
 
 std::vector<std::string> fusionGradientColors(const std::string& text) {

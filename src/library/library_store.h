@@ -84,6 +84,8 @@ public:
     // Every effect, hydrated and sorted (built-ins first, then by name).
     // With `visibleOnly` and a shared set, ordinary effects outside it are left out.
     Result<Json> fusionEffectList(bool visibleOnly) const;
+    // Both lists from one reading of the library: {visible, all}.
+    Result<std::pair<Json, Json>> fusionEffectLists() const;
     // A copy of `metadata` with gradient colours and the preview frames inlined.
     Json hydrateFusionEffectPreview(const Json& metadata, const std::filesystem::path& root) const;
 
