@@ -262,6 +262,16 @@ def insert_title(timeline, start, end, rate, drop):
 
 def command_native(job):
     resolve, project, timeline = current_timeline()
+    playhead = timeline.GetCurrentTimecode()
+    try:
+        return insert_native(resolve, project, timeline, job)
+    finally:
+        # Inserting moves the playhead to the new title's end; the user's stays.
+        if playhead:
+            timeline.SetCurrentTimecode(playhead)
+
+
+def insert_native(resolve, project, timeline, job):
     template = str(job.get("templatePath") or "")
     if not template or not os.path.isfile(template):
         raise Failure("Le modèle Fusion est introuvable.")
@@ -315,7 +325,11 @@ def command_native(job):
             raise Failure("Resolve n'a pas pu ajouter de piste vidéo.")
         wanted = int(timeline.GetTrackCount("video") or 0)
         item = insert_title(timeline, start, end, rate, drop)
-        if item is None:
+        if item is None or item.GetTrackTypeAndIndex()[1] != wanted:
+            if item is not None:
+                timeline.DeleteClips([item], False)
+            # The track added for nothing goes again: a failure leaves the timeline as it was.
+            timeline.DeleteTrack("video", wanted)
             raise Failure("Resolve n'a pas pu créer le titre Text+.")
 
     def undo(message):

@@ -162,6 +162,15 @@ def test_auto_takes_a_new_track_when_the_place_is_taken_and_track_n_is_checked(l
     assert [len(t) for t in lib.video()] == [1, 1]
 
 
+@pytest.mark.parametrize("target", ["auto", "new"])
+def test_a_refused_insert_leaves_the_timeline_as_it_was(lib, target):
+    lib.sim("fault", "set", "InsertFusionTitleIntoTimeline", "none")
+    result = insert(lib, targetTrack=target)
+    assert result["success"] is False and result["error"] == "Resolve n'a pas pu créer le titre Text+."
+    assert lib.video() == [[]]
+    assert lib.timeline()["marks"] == {}
+
+
 @pytest.mark.parametrize("payload, message", [
     ({"id": "../etc"}, "Identifiant d'effet Fusion invalide."),
     ({"id": "effet spécial"}, "Identifiant d'effet Fusion invalide."),
@@ -265,6 +274,23 @@ def test_native_template_registration_in_two_presses(lib):
     assert lib.ask("fusionNativeTemplateStatus", callback=TEMPLATE)["message"] == "Modèle Text+ natif prêt."
 
 
+def test_a_plain_text_is_shared_but_keeps_the_registered_template(lib):
+    lib.sim("bin", "Power Bins/Tessivo", "--current")
+    lib.sim("pool-clip", "Power Bins/Tessivo", "Mon Text+")
+    lib.sim("pool-clip", "Master", "Text", "--type", "Generator")
+    lib.sim("select", "--pool-clip", "Mon Text+")
+    registered = lib.ask("fusionNativeTemplateRegister", callback=TEMPLATE)
+    assert registered["success"] is True and registered["source"]["name"] == "Mon Text+"
+    lib.sim("select", "--clear", "--pool-clip", "Text")
+    plain = lib.ask("fusionNativeTemplateRegister", callback=TEMPLATE)
+    assert plain["success"] is True and "C'est un Text standard" in plain["message"]
+    assert plain["source"]["name"] == "Mon Text+"
+    state = json.loads(lib.sim("dump"))
+    [tessivo] = [f for f in state["folders"].values() if f["name"] == "Tessivo"]
+    # The title already there stayed once; the plain Text joined it.
+    assert sorted(state["clips"][c]["name"] for c in tessivo["clips"]) == ["Mon Text+", "Text"]
+
+
 def test_still_preview_of_an_empty_frame_and_of_a_title(lib):
     empty = lib.ask("exportResolveStillPreview", {"requestId": 7}, callback=PREVIEW)
     assert empty == {"success": True, "emptyFrame": True, "requestId": 7}
@@ -325,8 +351,8 @@ def test_snapshot_reports_the_timeline_and_tessivos_items(lib):
     assert {k: snapshot[k] for k in ("success", "timelineName", "frameRate", "startFrame")} == {
         "success": True, "timelineName": "Timeline 1", "frameRate": 24.0, "startFrame": 86400}
     assert snapshot["timelineId"] == lib.timeline()["id"]
-    # The insert moved the playhead to the end of the new title.
-    assert (snapshot["playheadFrame"], snapshot["playheadTimecode"]) == (86424, "01:00:01:00")
+    # The insert put the playhead back where the user had it.
+    assert (snapshot["playheadFrame"], snapshot["playheadTimecode"]) == (86460, "01:00:02:12")
     [track] = snapshot["videoTracks"]
     assert [(i["effectId"], i["ownerId"], i["start"], i["end"]) for i in track["items"]] == [
         ("included-shine", "o", 86400, 86424)]

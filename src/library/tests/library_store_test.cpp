@@ -223,6 +223,17 @@ TEST_F(LibraryStoreTest, NoDataFolderAndReadOnlyLibrary) {
     ASSERT_FALSE(none);
     EXPECT_EQ(none.error().message, "Le dossier Application Support est introuvable.");
 
+    // A folder where the template file goes: the write fails as on a full or
+    // read-only disk, the failure is the listing's, and the earlier file stays whole.
+    fs::create_directories(root() / "builtin-slide-kinetic" / "template.setting");
+    auto blocked = store().fusionEffectList(true);
+    ASSERT_FALSE(blocked);
+    EXPECT_FALSE(blocked.error().message.empty());
+    EXPECT_EQ(store().readFusionMetadata("builtin-pop-clean", root()).value()["schemaVersion"], 2);
+    for (const auto& entry : fs::directory_iterator(root() / "builtin-slide-kinetic"))
+        EXPECT_EQ(entry.path().filename(), "template.setting");
+    fs::remove_all(root());
+
     if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
     fs::create_directories(root());
     fs::permissions(root(), fs::perms::owner_read | fs::perms::owner_exec);
