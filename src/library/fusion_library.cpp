@@ -54,8 +54,7 @@ void FusionEffectLibrary::insertFusionEffect(const Json& payload) {
     InsertionRequest request;
     request.payload = payload;
     request.isLive = boolValue(payload, "isLive", false);
-    const Json* id = member(payload, "requestId");
-    request.requestId = id && id->is_string() ? id->get<std::string>() : makeUUID();
+    request.requestId = stringValue(member(payload, "requestId"), makeUUID());
     request.originFloating = boolValue(payload, "originFloating", false);
     const std::string callback = request.isLive ? kLiveCallback : kInsertedCallback;
     auto weak = engine_.weakContext();

@@ -129,6 +129,23 @@ TEST_F(LibraryStoreTest, DamagedMetadata) {
     }
 }
 
+TEST_F(LibraryStoreTest, MetadataOfWrongTypesIsListedWithoutPreviews) {
+    ASSERT_TRUE(store().fusionLibraryRoot());
+    addEffect("captured-odd", {{"id", 5}, {"name", Json::array({1})}, {"source", false}, {"templatePath", 3},
+                               {"previewFramePaths", "frame.jpg"}, {"textTargets", 3}});
+    addEffect("captured-odd2", {{"id", "captured-odd2"}, {"previewFramePaths", Json::array({1, nullptr, Json::object()})},
+                                {"textTargets", Json::array({"not an object"})}});
+    auto list = store().fusionEffectList(false);
+    ASSERT_TRUE(list) << list.error().message;
+    ASSERT_EQ(list.value().size(), 7u);
+    for (const Json& effect : list.value()) {
+        if (effect["id"] == 5 || effect["id"] == "captured-odd2") {
+            EXPECT_EQ(effect["previewFrames"], Json::array());
+            EXPECT_EQ(effect["hasResolvePreview"], false);
+        }
+    }
+}
+
 TEST_F(LibraryStoreTest, ListingOrderAndSharedSet) {
     ASSERT_TRUE(store().fusionLibraryRoot());
     addEffect("captured-b", {{"id", "captured-b"}, {"name", "beta"}, {"source", "captured"}});
