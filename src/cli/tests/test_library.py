@@ -370,3 +370,28 @@ def test_comfort_module_refuses_bad_requests(lib, command, request_text, message
                            request_text], capture_output=True, env=env, timeout=60)
     result = json.loads(done.stdout.decode().rsplit("__ORVEL_JSON__", 1)[1])
     assert result == {"success": False, "message": message}
+
+
+def test_a_capture_past_its_limit_frees_the_next_one(lib):
+    lib.sim("add-fusion-title", "--start", "0", "--duration", "48",
+            os.path.join(RESOURCES, "BundledFusionEffects", "included-shine", "template.setting"))
+    lib.sim("fault", "set", "ExportCurrentFrameAsStill", "hang", "--times", "1")
+    env = dict(lib.env, TESSIVO_TIME_LIMIT_SCALE="0.1")
+    bridge = subprocess.Popen([CLI, "bridge"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+    try:
+        def send(request_id):
+            line = {"type": "exportResolveStillPreview", "payload": {"requestId": request_id}}
+            bridge.stdin.write((json.dumps(line) + "\n").encode())
+            bridge.stdin.flush()
+
+        send("slow")
+        first = json.loads(bridge.stdout.readline())
+        assert first["payload"]["requestId"] == "slow" and first["payload"]["success"] is False
+        assert first["payload"]["message"]
+        send("next")
+        bridge.stdin.close()
+        rest = [json.loads(l) for l in bridge.stdout.read().decode().splitlines() if l.strip()]
+    finally:
+        bridge.wait(timeout=60)
+    assert [(c["payload"]["requestId"], c["payload"]["success"]) for c in rest] == [("next", True)]
+    assert rest[0]["payload"]["image"].startswith("data:image/jpeg;base64,")
