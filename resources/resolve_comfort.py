@@ -10,6 +10,7 @@ import json
 import os
 import re
 import sys
+import tempfile
 import traceback
 
 RESOLVE_SCRIPT_API = os.environ.get("RESOLVE_SCRIPT_API") or "/opt/resolve/Developer/Scripting"
@@ -219,6 +220,41 @@ def find_item(timeline, unique_id):
     return None
 
 
+GRADIENT = re.compile(r"(ShadingGradient1\s*=\s*Input\s*\{\s*Value\s*=\s*Gradient\s*\{\s*Colors\s*=\s*\{)(.*?)"
+                      r"(\n\s*\}\s*\n\s*\}\s*,\s*\n\s*\}\s*,)", re.S)
+STOP = re.compile(r"(\[[^\]]+\]\s*=\s*\{)\s*([^}]+)(\})")
+
+
+def stop_hex(values):
+    parts = [number(v, 0.0) for v in values.split(",")[:3]]
+    return "#" + "".join("%02x" % max(0, min(255, int(round(v * 255)))) for v in parts) if len(parts) == 3 else ""
+
+
+def recoloured_template(text, instance):
+    """The template with its first gradient spread from the instance's color to
+    color2, or None when it has no gradient or the colours are its own."""
+    block = GRADIENT.search(text)
+    first, last = hex_channels(instance.get("color")), hex_channels(instance.get("color2"))
+    if not block or not first:
+        return None
+    last = last or first
+    stops = STOP.findall(block.group(2))
+    own = [stop_hex(values) for _, values, _ in stops]
+    if own and own[0] == str(instance.get("color")).lower() and own[-1] == str(instance.get("color2") or instance.get("color")).lower():
+        return None
+    count = max(1, len(stops))
+    index = [0]
+
+    def colour(match):
+        t = index[0] / max(1, count - 1)
+        index[0] += 1
+        values = [a + (b - a) * t for a, b in zip(first, last)]
+        return "%s %.9f, %.9f, %.9f, %.1f %s" % (match.group(1), values[0], values[1], values[2], 1.0, match.group(3))
+
+    body = STOP.sub(colour, block.group(2))
+    return text[:block.start(2)] + body + text[block.end(2):]
+
+
 def comp_name(effect_id, owner):
     return "%s%s | %s" % (COMP_PREFIX, effect_id or "effet", owner)
 
@@ -336,7 +372,24 @@ def insert_native(resolve, project, timeline, job):
         timeline.DeleteClips([item], False)
         raise Failure(message)
 
-    comp = item.ImportFusionComp(template)
+    # A gradient effect takes the user's colours through its gradient stops.
+    source, gradient = template, None
+    try:
+        with open(template, "r", encoding="utf-8") as handle:
+            changed = recoloured_template(handle.read(), instance)
+        if changed is not None:
+            handle, gradient = tempfile.mkstemp(prefix="tessivo-native-gradient-", suffix=".setting")
+            with os.fdopen(handle, "w", encoding="utf-8") as out:
+                out.write(changed)
+            source = gradient
+    except (OSError, ValueError):
+        source = template
+    comp = item.ImportFusionComp(source)
+    if gradient:
+        try:
+            os.remove(gradient)
+        except OSError:
+            pass
     if not comp:
         undo("Resolve n'a pas pu charger la composition de cet effet.")
     names = item.GetFusionCompNameList() or []

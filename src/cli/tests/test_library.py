@@ -162,6 +162,22 @@ def test_auto_takes_a_new_track_when_the_place_is_taken_and_track_n_is_checked(l
     assert [len(t) for t in lib.video()] == [1, 1]
 
 
+@pytest.mark.parametrize("colors, stops", [
+    ({"color": "#FF0000", "color2": "#0000ff"}, ["[0] = { 1, 0, 0, 1 }", "[1] = { 0, 0, 1, 1 }"]),
+    ({"color": "#00ff00"}, ["[0] = { 0, 1, 0, 1 }", "[1] = { 0, 1, 0, 1 }"]),
+    # The effect's own colours keep its gradient, highlight included.
+    ({"color": "#ffcc40", "color2": "#d98c1a"}, ["[0.5] = { 1, 1, 1, 1 }"]),
+])
+def test_gradient_effects_take_the_users_colours(lib, colors, stops):
+    result = insert(lib, recordFrame=86400, instance=dict(colors, text="Or"))
+    assert result["success"] is True, result
+    item = lib.timeline()["tracks"]["video"][0]["items"][0]
+    text = item["comps"][item["activeComp"]]["setting"]
+    for stop in stops:
+        assert stop in text
+    assert not [f for f in os.listdir(lib.tmp) if f.startswith("tessivo-native-gradient-")]
+
+
 @pytest.mark.parametrize("target", ["auto", "new"])
 def test_a_refused_insert_leaves_the_timeline_as_it_was(lib, target):
     lib.sim("fault", "set", "InsertFusionTitleIntoTimeline", "none")
