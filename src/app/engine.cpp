@@ -6,8 +6,12 @@
 #include "delivery/smart_delivery.h"
 #include "delivery/smart_steps.h"
 #include "fusion/fusion_route.h"
+#include "library/fusion_library.h"
+#include "library/native_template.h"
+#include "library/still_preview.h"
 #include "lottie/lottie_route.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
 
@@ -83,6 +87,10 @@ ExportEngine::ExportEngine(Options options)
     exactWebDelivery_ = std::make_unique<ExactWebDelivery>(*this, *renderJob_);
     smartSteps_ = std::make_unique<EngineSmartSteps>(*this, *renderJob_, *lottieDelivery_, *exactWebDelivery_);
     smartDelivery_ = std::make_unique<SmartDelivery>(*this, *smartSteps_);
+    fusionLibrary_ = std::make_unique<FusionEffectLibrary>(*this, applicationSupportDirectory(),
+                                                           options_.configuration.resourcesFolder);
+    stillPreview_ = std::make_unique<StillPreview>(*this, options_.configuration.resourcesFolder);
+    nativeTemplate_ = std::make_unique<NativeTemplate>(*this);
 }
 
 ExportEngine::~ExportEngine() {
@@ -108,8 +116,22 @@ void ExportEngine::registerOperations() {
         {"exportResolveLottie", [](ExportEngine& e, Json p) { e.lottieDelivery_->startResolveLottieExport(p); }},
         {"exportToResolve", [](ExportEngine& e, Json p) { e.exactWebDelivery_->startExportToResolve(p); }},
         {"exportResolveSmart", [](ExportEngine& e, Json p) { e.smartDelivery_->startResolveSmartExport(p); }},
+        {"exportResolveStillPreview", [](ExportEngine& e, Json p) { e.stillPreview_->exportResolveStillPreview(p); }},
+        {"fusionLibraryLoad", [](ExportEngine& e, Json) { e.fusionLibrary_->loadFusionEffectLibrary(); }},
+        {"fusionInsertEffect", [](ExportEngine& e, Json p) { e.fusionLibrary_->insertFusionEffect(p); }},
+        {"fusionApplyToSelectedTitle", [](ExportEngine& e, Json p) { e.fusionLibrary_->applyFusionEffectToSelectedTitle(p); }},
+        {"fusionNativeTemplateStatus", [](ExportEngine& e, Json) { e.nativeTemplate_->publishFusionNativeTemplateStatus(); }},
+        {"fusionNativeTemplateRegister", [](ExportEngine& e, Json) { e.nativeTemplate_->registerFusionNativeTemplate(); }},
+        // A live upsert is an insertion answered through the live callback.
+        {"fusionLiveUpsert",
+         [](ExportEngine& e, Json p) {
+             p["isLive"] = true;
+             e.fusionLibrary_->insertFusionEffect(p);
+         }},
+        {"fusionLiveDelete", [](ExportEngine& e, Json p) { e.fusionLibrary_->deleteLiveFusionItem(p); }},
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
+        {"fusionLiveBuildEnd", [](ExportEngine& e, Json) { e.endFusionLiveBuildPresentation(); }},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},
         {"frameReady", [](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }},
     };
@@ -166,6 +188,11 @@ void ExportEngine::fusionCallback(const std::string& name, Json payload) {
     mainQueue_->post([weak, name, payload = std::move(payload)] {
         if (auto engine = weak.lock()) engine->callWebFunction(name, payload);
     });
+}
+
+// Main thread.
+void ExportEngine::endFusionLiveBuildPresentation() {
+    if (auto view = webView_.lock()) view->endLiveBuildPresentation();
 }
 
 // Main thread.

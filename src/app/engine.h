@@ -24,6 +24,9 @@ class LottieDelivery;
 class ExactWebDelivery;
 class SmartDelivery;
 class EngineSmartSteps;
+class FusionEffectLibrary;
+class StillPreview;
+class NativeTemplate;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -87,6 +90,10 @@ public:
     SubtitleImporter& subtitleImporter() { return *subtitleImporter_; }
     RenderJob& renderJob() { return *renderJob_; }
     ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
+    FusionEffectLibrary& fusionEffectLibrary() { return *fusionLibrary_; }
+
+    // Main thread. The main window opaque and clickable again.
+    void endFusionLiveBuildPresentation();
 
 private:
     explicit ExportEngine(Options options);
@@ -118,6 +125,9 @@ private:
     std::unique_ptr<ExactWebDelivery> exactWebDelivery_;
     std::unique_ptr<EngineSmartSteps> smartSteps_;
     std::unique_ptr<SmartDelivery> smartDelivery_;
+    std::unique_ptr<FusionEffectLibrary> fusionLibrary_;
+    std::unique_ptr<StillPreview> stillPreview_;
+    std::unique_ptr<NativeTemplate> nativeTemplate_;
 };
 
 }  // namespace tessivo

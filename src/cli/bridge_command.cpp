@@ -35,6 +35,12 @@ public:
         write(line);
     }
 
+    void endLiveBuildPresentation() override {
+        Json line = Json::object();
+        line["window"] = Json{{"opacity", 1.0}, {"acceptsMouseEvents", true}};
+        write(line);
+    }
+
 private:
     void write(const Json& line) {
         out_ << line.dump() << '\n';

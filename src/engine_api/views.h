@@ -38,6 +38,10 @@ public:
 
     // Main thread. Stops delivering the page's messages to the engine.
     virtual void removeMessageHandler() {}
+
+    // Main thread. Makes the window that holds the page fully opaque and lets
+    // it receive mouse events again (the end of a live build).
+    virtual void endLiveBuildPresentation() {}
 };
 
 struct SavePanelRequest {

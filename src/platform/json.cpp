@@ -44,9 +44,94 @@ std::optional<std::string> dumpChecked(const J& value, int indent) {
 }
 }  // namespace
 
+namespace {
+// Text that the serialiser writes as it is: printable ASCII without quotes or
+// backslashes (base64 data URLs, identifiers, most keys).
+bool isPlainText(const std::string& text) {
+    // Branch-free over the whole text, so that the compiler can vectorise it.
+    unsigned bad = 0;
+    for (unsigned char c : text) bad |= static_cast<unsigned>(c < 0x20) | (c > 0x7e) | (c == '"') | (c == '\\');
+    return bad == 0;
+}
+
+bool appendString(const std::string& text, std::string& out) {
+    if (isPlainText(text)) {
+        out += '"';
+        out += text;
+        out += '"';
+        return true;
+    }
+    auto quoted = dumpChecked(Json(text), -1);
+    if (!quoted) return false;
+    out += *quoted;
+    return true;
+}
+
+// The same text as nlohmann's compact dump, without its character-by-character
+// pass over long plain strings (library listings inline megabytes of them).
+bool appendCompact(const Json& value, std::string& out) {
+    switch (value.type()) {
+    case Json::value_t::object: {
+        out += '{';
+        bool first = true;
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            if (!first) out += ',';
+            first = false;
+            if (!appendString(it.key(), out)) return false;
+            out += ':';
+            if (!appendCompact(it.value(), out)) return false;
+        }
+        out += '}';
+        return true;
+    }
+    case Json::value_t::array: {
+        out += '[';
+        bool first = true;
+        for (const auto& element : value) {
+            if (!first) out += ',';
+            first = false;
+            if (!appendCompact(element, out)) return false;
+        }
+        out += ']';
+        return true;
+    }
+    case Json::value_t::string:
+        return appendString(value.get_ref<const std::string&>(), out);
+    default: {
+        auto text = dumpChecked(value, -1);
+        if (!text) return false;
+        out += *text;
+        return true;
+    }
+    }
+}
+
+// A lower bound of the compact text's length: the texts and keys with their
+// quotes, so that a large value is written into one allocation.
+std::size_t textLengthHint(const Json& value) {
+    switch (value.type()) {
+    case Json::value_t::object: {
+        std::size_t total = 2;
+        for (auto it = value.begin(); it != value.end(); ++it) total += it.key().size() + 4 + textLengthHint(it.value());
+        return total;
+    }
+    case Json::value_t::array: {
+        std::size_t total = 2;
+        for (const auto& element : value) total += 1 + textLengthHint(element);
+        return total;
+    }
+    case Json::value_t::string: return value.get_ref<const std::string&>().size() + 2;
+    default: return 4;
+    }
+}
+}  // namespace
+
 std::optional<std::string> serializeJson(const Json& value) {
     if (!allNumbersFinite(value)) return std::nullopt;
-    return dumpChecked(value, -1);
+    std::string out;
+    out.reserve(textLengthHint(value));
+    if (!appendCompact(value, out)) return std::nullopt;
+    return out;
 }
 
 std::optional<std::string> serializeSortedJson(const SortedJson& value) {

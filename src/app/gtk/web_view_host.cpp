@@ -94,6 +94,16 @@ void WebViewHost::evaluateScript(const std::string& script) {
                                         nullptr, nullptr, nullptr, nullptr);
 }
 
+void WebViewHost::endLiveBuildPresentation() {
+    if (widgetDestroyed_) return;
+    GtkWidget* window = gtk_widget_get_toplevel(widget());
+    if (!gtk_widget_is_toplevel(window)) return;
+    gtk_widget_set_opacity(window, 1.0);
+    // No input shape: the whole window takes pointer events again.
+    gtk_widget_input_shape_combine_region(window, nullptr);
+    gtk_widget_set_sensitive(window, TRUE);
+}
+
 void WebViewHost::removeMessageHandler() {
     if (!handlerRegistered_) return;
     handlerRegistered_ = false;

@@ -69,6 +69,7 @@ public:
     void evaluateScript(const std::string& script) override;
     // Safe to call more than once.
     void removeMessageHandler() override;
+    void endLiveBuildPresentation() override;
 
     bool messageHandlerRegistered() const { return handlerRegistered_; }
 

@@ -67,7 +67,11 @@ TEST_F(EngineTest, AStoredChoiceSurvivesAnUnreadableLineInTheSettingsFile) {
 TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) {
     const std::set<std::string> built = {"startRender", "importResolveSubtitles", "exportResolveHTML",
                                          "exportResolveLottie", "exportToResolve", "exportResolveSmart",
-                                         "fusionLiveBuildBegin", "openExternal", "frameReady"};
+                                         "fusionLiveBuildBegin", "openExternal", "frameReady",
+                                         "exportResolveStillPreview", "fusionLibraryLoad", "fusionInsertEffect",
+                                         "fusionApplyToSelectedTitle", "fusionNativeTemplateStatus",
+                                         "fusionNativeTemplateRegister", "fusionLiveUpsert", "fusionLiveDelete",
+                                         "fusionLiveBuildEnd"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);

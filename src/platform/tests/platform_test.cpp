@@ -109,6 +109,21 @@ std::string nestedText(int depth, bool objects) {
     return text;
 }
 
+TEST(Json, CompactTextIsTheLibrarysOwnDumpForEveryKindOfValue) {
+    const Json cases[] = {
+        Json::object(),
+        Json::array(),
+        Json{{"plain", "data:image/jpeg;base64,/9j/4AAQ+=="}, {"n", nullptr}, {"t", true}, {"i", -3}, {"u", 18446744073709551615u}},
+        Json{{"quote\"key", "a\\b"}, {"ctl", std::string("\x01\x1f\t\n\r\b\f", 7)}, {"del", "\x7f"}},
+        Json{{"é", Json::array({"日本", 0.1, 1e300, -0.0, 2.5, Json::object()})}},
+        Json::array({Json::array({Json::array({"deep"})}), "", " "}),
+    };
+    for (const Json& value : cases) EXPECT_EQ(serializeJson(value), value.dump()) << value.dump();
+    // Invalid UTF-8 in a key or a nested text has no JSON form.
+    EXPECT_FALSE(serializeJson(Json{{"\xff", 1}}));
+    EXPECT_FALSE(serializeJson(Json::array({Json{{"a", "ok\xc3"}}})));
+}
+
 TEST(Json, NestingDeeperThanTheLimitIsRefusedAtParse) {
     struct Case { int depth; bool objects; bool accepted; };
     const Case cases[] = {

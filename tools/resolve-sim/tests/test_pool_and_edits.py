@@ -94,3 +94,21 @@ def test_audio_properties_are_all_or_nothing(sim, movie):
     assert item.SetProperties({"AudioVolume": -6, "Bogus": 1}) is False
     assert item.GetProperties()["AudioVolume"] == 0.0
     assert item.SetProperties({"AudioVolume": 99}) is True and item.GetProperties()["AudioVolume"] == 30.0
+
+
+def test_titles_kept_in_bins_move_into_a_power_bin(sim):
+    sim.cli("pool-clip", "Master/Titres", "Mon Text+")
+    sim.cli("pool-clip", "Power Bins", "Texte", "--type", "Generator")
+    pool = sim.connect().GetProjectManager().GetCurrentProject().GetMediaPool()
+    [titles] = pool.GetRootFolder().GetSubFolderList()
+    [title] = titles.GetClipList()
+    assert title.GetClipProperty("Type") == "Fusion Title"
+    assert title.GetUniqueId() and title.GetMediaId() and title.GetUniqueId() != title.GetMediaId()
+    # The power bins are no part of the Master tree; a clip moves there all the same.
+    sim.cli("bin", "Power Bins/Tessivo", "--current")
+    shared = pool.GetCurrentFolder()
+    assert shared.GetName() == "Tessivo" and shared.GetUniqueId() not in [f.GetUniqueId() for f in titles.GetSubFolderList()]
+    assert pool.MoveClips([title], shared) is True
+    assert [c.GetName() for c in shared.GetClipList()] == ["Mon Text+"] and titles.GetClipList() == []
+    sim.cli("fault", "set", "MoveClips", "false")
+    assert pool.MoveClips([title], titles) is False

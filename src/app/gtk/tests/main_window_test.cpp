@@ -214,6 +214,15 @@ TEST_F(MainWindowTest, OverlayFollowsTheRenderState) {
     EXPECT_FALSE(overlay.isShown());
 }
 
+TEST_F(MainWindowTest, TheEndOfALiveBuildMakesTheWindowOpaqueAndClickable) {
+    GtkWidget* window = GTK_WIDGET(window_->window());
+    gtk_widget_set_opacity(window, 0.35);
+    gtk_widget_set_sensitive(window, FALSE);
+    engine_->handleWebMessage(Json{{"type", "fusionLiveBuildEnd"}});
+    EXPECT_DOUBLE_EQ(gtk_widget_get_opacity(window), 1.0);
+    EXPECT_TRUE(gtk_widget_is_sensitive(window));
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowClosesTheChannel) {
     WebViewHost& host = window_->webViewHost();
     ASSERT_TRUE(host.messageHandlerRegistered());

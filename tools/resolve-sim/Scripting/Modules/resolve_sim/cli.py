@@ -297,19 +297,30 @@ def cmd_track(args):
             track["name"] = args.name
 
 
-def cmd_bin(args):
-    parts = [p for p in args.path.split("/") if p]
+def _bin_along(st, path):
+    parts = [p for p in path.split("/") if p]
     if not parts or parts[0] not in ("Master", "Power Bins"):
         raise CommandError("a bin path starts with Master or Power Bins")
+    folder_id = model.current_project(st)["rootFolder"] if parts[0] == "Master" else st["powerBinRoot"]
+    for name in parts[1:]:
+        children = [c for c in st["folders"][folder_id]["children"] if st["folders"][c]["name"] == name]
+        folder_id = children[0] if children else model.new_folder(st, name, folder_id)["id"]
+    return folder_id
+
+
+def cmd_bin(args):
     with store.transaction(args.state) as st:
-        project = model.current_project(st)
-        folder_id = project["rootFolder"] if parts[0] == "Master" else st["powerBinRoot"]
-        for name in parts[1:]:
-            children = [c for c in st["folders"][folder_id]["children"] if st["folders"][c]["name"] == name]
-            folder_id = children[0] if children else model.new_folder(st, name, folder_id)["id"]
+        folder_id = _bin_along(st, args.path)
         if args.current:
-            project["currentFolder"] = folder_id
+            model.current_project(st)["currentFolder"] = folder_id
     print(folder_id)
+
+
+def cmd_pool_clip(args):
+    """A Media Pool clip without media, such as a Text+ title kept in a bin."""
+    with store.transaction(args.state) as st:
+        clip = model.new_clip(st, _bin_along(st, args.bin), args.name, args.type)
+    print(clip["id"])
 
 
 def describe(state):
@@ -457,6 +468,12 @@ def build_parser():
     p.add_argument("path")
     p.add_argument("--current", action="store_true", help="make the bin the current folder")
     p.set_defaults(func=cmd_bin)
+
+    p = sub.add_parser("pool-clip", help="a Media Pool clip without media in a bin (a Text+ title: --type 'Fusion Title')")
+    p.add_argument("bin")
+    p.add_argument("name")
+    p.add_argument("--type", default="Fusion Title")
+    p.set_defaults(func=cmd_pool_clip)
 
     p = sub.add_parser("show", help="tracks and items as a table")
     p.set_defaults(func=cmd_show)
