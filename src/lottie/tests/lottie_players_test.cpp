@@ -1,0 +1,274 @@
+// The Lottie documents of every Lottie-capable style, drawn by two independent
+// players (lottie-web, canvas and SVG renderers; ThorVG through dotlottie-web)
+// in the product's web engine, against the native renderer's frames of the
+// same blocks: the text box, its height, the opacity and the line count must
+// agree at frames of the entrance, the middle and the exit. Needs a display
+// (run under xvfb-run) and the players (npm ci in tests/lottie-players).
+#include "app/gtk/resource_scheme.h"
+#include "delivery/tests/process_output.h"
+#include "lottie/lottie_delivery.h"
+#include "lottie/tests/lottie_capability.h"
+#include "platform/files.h"
+#include "platform/glib_ptr.h"
+#include "platform/queue.h"
+#include "render/native_text_renderer.h"
+
+#include <gtk/gtk.h>
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+namespace tessivo {
+namespace {
+
+using testing::ScratchFolder;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 960;
+constexpr int kHeight = 540;
+constexpr double kFps = 30;
+constexpr double kBlockSeconds = 2;
+// Entrance and exit last 0.5 s = 15 frames: one frame a third into the
+// entrance, the middle, and one frame 11/15 into the exit.
+const std::vector<int> kFrames = {5, 30, 56};
+
+std::filesystem::path playersFolder() {
+    const char* folder = std::getenv("TESSIVO_LOTTIE_PLAYERS_DIR");
+    return folder ? std::filesystem::path(folder) : std::filesystem::path(TESSIVO_SOURCE_DIR) / "tests" / "lottie-players";
+}
+
+// Where the ink of a frame lies, from the largest alpha of each row and column.
+struct Ink {
+    bool any = false;
+    double opacity = 0;
+    double centreX = 0, centreY = 0, height = 0;
+    int lines = 0;
+};
+
+Ink inkOf(const std::vector<int>& rows, const std::vector<int>& cols) {
+    Ink ink;
+    int top = 0;
+    for (int a : rows) top = std::max(top, a);
+    if (top < 8) return ink;
+    ink.any = true;
+    ink.opacity = top / 255.0;
+    const double threshold = top / 2.0;
+    auto span = [&](const std::vector<int>& profile, int* first, int* last, int* runs) {
+        *first = -1;
+        bool inside = false;
+        for (int i = 0; i < static_cast<int>(profile.size()); ++i) {
+            const bool inked = profile[i] >= threshold;
+            if (inked && *first < 0) *first = i;
+            if (inked) *last = i;
+            if (inked && !inside) ++*runs;
+            inside = inked;
+        }
+    };
+    int firstRow = 0, lastRow = 0, firstCol = 0, lastCol = 0, columnRuns = 0;
+    span(rows, &firstRow, &lastRow, &ink.lines);
+    span(cols, &firstCol, &lastCol, &columnRuns);
+    ink.centreX = (firstCol + lastCol + 1) / 2.0;
+    ink.centreY = (firstRow + lastRow + 1) / 2.0;
+    ink.height = lastRow - firstRow + 1;
+    return ink;
+}
+
+Ink nativeInk(const Json& sequence, double time) {
+    NativeCaptionRenderer renderer(kWidth, kHeight, {NativeTextSequence::decode(sequence)});
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(kWidth) * kHeight * 4);
+    renderer.drawFrame(time, pixels.data(), kWidth * 4);
+    std::vector<int> rows(kHeight, 0), cols(kWidth, 0);
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const int a = pixels[(static_cast<std::size_t>(y) * kWidth + x) * 4 + 3];  // ARGB32, little-endian
+            rows[y] = std::max(rows[y], a);
+            cols[x] = std::max(cols[x], a);
+        }
+    }
+    return inkOf(rows, cols);
+}
+
+// The file `name` of a ZIP archive, as a player reads it.
+std::string archiveEntry(const std::filesystem::path& archive, const char* name) {
+    int error = 0;
+    std::unique_ptr<zip_t, decltype(&zip_discard)> zip(zip_open(archive.c_str(), ZIP_RDONLY, &error), zip_discard);
+    if (!zip) return {};
+    zip_stat_t stat;
+    if (zip_stat(zip.get(), name, 0, &stat) != 0) return {};
+    std::unique_ptr<zip_file_t, decltype(&zip_fclose)> file(zip_fopen(zip.get(), name, 0), zip_fclose);
+    if (!file) return {};
+    std::string bytes(stat.size, '\0');
+    if (zip_fread(file.get(), bytes.data(), stat.size) != static_cast<zip_int64_t>(stat.size)) return {};
+    return bytes;
+}
+
+struct WidgetDestroy {
+    void operator()(GtkWidget* widget) const { gtk_widget_destroy(widget); }
+};
+
+class LottiePlayers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) GTEST_SKIP() << "no DISPLAY: run under xvfb-run -a";
+        if (!std::filesystem::exists(playersFolder() / "node_modules" / "lottie-web") ||
+            !std::filesystem::exists(playersFolder() / "node_modules" / "@lottiefiles" / "dotlottie-web"))
+            GTEST_SKIP() << "players missing: run `npm ci --prefix " << playersFolder().string() << "` first";
+        if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "GTK cannot open the display " << display;
+        window_.reset(gtk_offscreen_window_new());
+        view_ = WEBKIT_WEB_VIEW(webkit_web_view_new());  // owned by the window
+        gtk_widget_set_size_request(GTK_WIDGET(view_), kWidth, kHeight);
+        gtk_container_add(GTK_CONTAINER(window_.get()), GTK_WIDGET(view_));
+        gtk_widget_show_all(window_.get());
+        ASSERT_TRUE(loadServedPage(view_, playersFolder() / "page.html"));
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (call("return window.playersReady === true;", nullptr) != "true") {
+            ASSERT_LT(Clock::now(), deadline) << "the players' page did not load";
+            runMainContextUntil([] { return true; }, 0.05);
+        }
+    }
+
+    // Runs `body` as an async function of the page; its result as text. A call
+    // that outlasts `seconds` is cancelled, and its answer still awaited, so
+    // the callback never outlives what it writes to.
+    std::string call(const std::string& body, GVariant* arguments, double seconds = 30) {
+        struct Outcome {
+            bool done = false;
+            std::string text;
+        } outcome;
+        GObjectPtr<GCancellable> cancellable = adoptGObject(g_cancellable_new());
+        webkit_web_view_call_async_javascript_function(
+            view_, body.c_str(), -1, arguments, nullptr, nullptr, cancellable.get(),
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* out = static_cast<Outcome*>(data);
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                if (value) {
+                    char* text = jsc_value_to_string(value);
+                    out->text = text ? text : "";
+                    g_free(text);
+                    g_object_unref(value);
+                } else {
+                    out->text = std::string("error: ") + (error ? error->message : "?");
+                    g_clear_error(&error);
+                }
+                out->done = true;
+            },
+            &outcome);
+        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+        runMainContextUntil([&] { return outcome.done || Clock::now() >= deadline; });
+        if (!outcome.done) {
+            g_cancellable_cancel(cancellable.get());
+            runMainContextUntil([&] { return outcome.done; });
+        }
+        return outcome.text;
+    }
+
+    // The ink of each sampled frame as the player `kind` draws it.
+    std::vector<Ink> measure(const std::string& kind, const std::string& payload, std::string* errors) {
+        GVariantBuilder builder;
+        g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+        g_variant_builder_add(&builder, "{sv}", "kind", g_variant_new_string(kind.c_str()));
+        g_variant_builder_add(&builder, "{sv}", "payload", g_variant_new_string(payload.c_str()));
+        g_variant_builder_add(&builder, "{sv}", "frames", g_variant_new_string(Json(kFrames).dump().c_str()));
+        g_variant_builder_add(&builder, "{sv}", "width", g_variant_new_int32(kWidth));
+        g_variant_builder_add(&builder, "{sv}", "height", g_variant_new_int32(kHeight));
+        const std::string text = call("return await window.measureLottie(kind, payload, frames, width, height);",
+                                      g_variant_builder_end(&builder));
+        auto answer = parseJson(text);
+        if (!answer || !answer->is_object()) {
+            *errors = text;
+            return {};
+        }
+        *errors = (*answer)["errors"].dump();
+        if ((*answer)["errors"].empty()) errors->clear();
+        std::vector<Ink> inks;
+        for (const auto& frame : (*answer)["frames"])
+            inks.push_back(inkOf(frame["rows"].get<std::vector<int>>(), frame["cols"].get<std::vector<int>>()));
+        return inks;
+    }
+
+    std::unique_ptr<GtkWidget, WidgetDestroy> window_;
+    WebKitWebView* view_ = nullptr;
+};
+
+// One block per capable entrance, with the capable exits and fonts taken in
+// turn, outlined or not, stretched or not, on two lines or one.
+Json fixtureBlocks(const LottieCapability& capability) {
+    const std::size_t count =
+        std::max({capability.animIn.size(), capability.animOut.size(), capability.font.size()});
+    Json blocks = Json::array();
+    for (std::size_t i = 0; i < count; ++i) {
+        blocks.push_back({
+            {"id", "bloc-" + std::to_string(i)},
+            {"text", i % 2 ? "TESSIVO" : "SOUS TITRE\nEN DIRECT"},
+            {"startTime", static_cast<double>(i) * 3.0},
+            {"duration", kBlockSeconds},
+            {"font", capability.font[i % capability.font.size()]},
+            {"size", 8},
+            {"x", 50},
+            {"y", 35 + static_cast<double>(i % 3) * 15},
+            {"textScaleX", i % 4 == 1 ? 125 : 100},
+            {"color", "#ffd400"},
+            {"hasOutline", i % 2 == 0},
+            {"outlineWidth", 4},
+            {"outlineColor", "#202020"},
+            {"animIn", capability.animIn[i % capability.animIn.size()]},
+            {"animOut", capability.animOut[i % capability.animOut.size()]},
+            {"animSpeed", 0.5},
+            {"effect", "none"},
+            {"glowType", "none"},
+        });
+    }
+    return blocks;
+}
+
+TEST_F(LottiePlayers, DrawTheCapableStylesAsTheNativeRendererDoes) {
+    const LottieCapability capability = readLottieCapability();
+    ASSERT_FALSE(capability.animIn.empty());
+    const Json blocks = fixtureBlocks(capability);
+    ScratchFolder scratch;
+    Json request = {{"start", 0}, {"end", blocks.size() * 3.0}, {"fps", kFps}, {"width", kWidth},
+                    {"height", kHeight}, {"sequences", blocks}};
+    auto clips = makeResolveLottieClips(request, [&] { return Result(scratch.path()); });
+    ASSERT_TRUE(clips) << clips.error().message;
+    ASSERT_EQ(clips.value().size(), blocks.size());
+
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        const Json& block = blocks[b];
+        SCOPED_TRACE(block.dump());
+        const auto& archive = clips.value()[b].filePath;
+        const std::string document = archiveEntry(archive, "animations/caption.json");
+        ASSERT_FALSE(document.empty()) << "no animations/caption.json in " << archive;
+        std::vector<Ink> native;
+        for (int frame : kFrames) native.push_back(nativeInk(block, block["startTime"].get<double>() + frame / kFps));
+
+        const std::string archiveText = *readFile(archive);
+        GUniquePtr<gchar> base64(g_base64_encode(reinterpret_cast<const guchar*>(archiveText.data()), archiveText.size()));
+        for (const std::string kind : {"lottie-canvas", "lottie-svg", "dotlottie"}) {
+            SCOPED_TRACE(kind);
+            std::string errors;
+            const auto drawn = measure(kind, kind == "dotlottie" ? std::string(base64.get()) : document, &errors);
+            EXPECT_EQ(errors, "") << "the player reported errors";
+            ASSERT_EQ(drawn.size(), kFrames.size());
+            for (std::size_t f = 0; f < kFrames.size(); ++f) {
+                SCOPED_TRACE("frame " + std::to_string(kFrames[f]));
+                const Ink& want = native[f];
+                const Ink& got = drawn[f];
+                ASSERT_TRUE(want.any);
+                ASSERT_TRUE(got.any) << "nothing drawn";
+                EXPECT_NEAR(got.opacity, want.opacity, 0.08);
+                EXPECT_NEAR(got.centreX, want.centreX, 4);
+                EXPECT_NEAR(got.centreY, want.centreY, 4);
+                EXPECT_NEAR(got.height, want.height, 0.04 * want.height);
+                EXPECT_EQ(got.lines, want.lines);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessivo

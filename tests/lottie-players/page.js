@@ -1,0 +1,138 @@
+// Draws Lottie documents with two independent players (lottie-web with its
+// canvas and SVG renderers; ThorVG through dotlottie-web) and reports where the
+// ink of each drawn frame lies: for every row and every column of the frame,
+// the largest alpha (0...255) in it. The test compares these profiles with the
+// native renderer's.
+import { DotLottie } from './node_modules/@lottiefiles/dotlottie-web/dist/index.js';
+
+DotLottie.setWasmUrl(new URL('./node_modules/@lottiefiles/dotlottie-web/dist/dotlottie-player.wasm', import.meta.url).href);
+
+const errors = [];
+window.addEventListener('error', (e) => errors.push(String(e.message || e.error || e)));
+window.addEventListener('unhandledrejection', (e) => errors.push(String((e.reason && e.reason.message) || e.reason)));
+
+function profiles(ctx, width, height) {
+    const data = ctx.getImageData(0, 0, width, height).data;
+    const rows = new Array(height).fill(0);
+    const cols = new Array(width).fill(0);
+    for (let y = 0; y < height; y++) {
+        for (let x = 0; x < width; x++) {
+            const a = data[(y * width + x) * 4 + 3];
+            if (a > rows[y]) rows[y] = a;
+            if (a > cols[x]) cols[x] = a;
+        }
+    }
+    return { rows, cols };
+}
+
+function stage(width, height) {
+    const element = document.getElementById('stage');
+    element.innerHTML = '';
+    element.style.width = width + 'px';
+    element.style.height = height + 'px';
+    return element;
+}
+
+function scratchContext(width, height) {
+    const canvas = document.createElement('canvas');
+    canvas.width = width;
+    canvas.height = height;
+    return canvas.getContext('2d', { willReadFrequently: true });
+}
+
+function withTimeout(promise, seconds, what) {
+    return Promise.race([promise, new Promise((_, reject) => setTimeout(() => reject(new Error(what + ': délai dépassé')), seconds * 1000))]);
+}
+
+// lottie-web, renderer "canvas" or "svg". The SVG is drawn into a canvas
+// through an image of its markup to be read.
+async function lottieWeb(renderer, documentText, frames) {
+    const animationData = JSON.parse(documentText);
+    const width = animationData.w;
+    const height = animationData.h;
+    const container = stage(width, height);
+    const failures = [];
+    const animation = lottie.loadAnimation({
+        container, renderer, loop: false, autoplay: false, animationData,
+        rendererSettings: { clearCanvas: true, preserveAspectRatio: 'xMidYMid meet', dpr: 1 },
+    });
+    animation.addEventListener('data_failed', () => failures.push('data_failed'));
+    animation.addEventListener('error', (e) => failures.push(String((e && e.nativeError) || e)));
+    await withTimeout(new Promise((resolve) => {
+        if (animation.isLoaded) resolve();
+        animation.addEventListener('DOMLoaded', resolve);
+    }), 10, 'lottie-web ' + renderer);
+    const result = [];
+    for (const frame of frames) {
+        animation.goToAndStop(frame, true);
+        if (renderer === 'canvas') {
+            const canvas = container.querySelector('canvas');
+            result.push(profiles(canvas.getContext('2d'), width, height));
+        } else {
+            const svg = container.querySelector('svg');
+            svg.setAttribute('width', width);
+            svg.setAttribute('height', height);
+            const markup = new XMLSerializer().serializeToString(svg);
+            const image = new Image();
+            image.src = URL.createObjectURL(new Blob([markup], { type: 'image/svg+xml' }));
+            await image.decode();
+            const ctx = scratchContext(width, height);
+            ctx.drawImage(image, 0, 0, width, height);
+            URL.revokeObjectURL(image.src);
+            result.push(profiles(ctx, width, height));
+        }
+    }
+    animation.destroy();
+    return { frames: result, failures };
+}
+
+// dotlottie-web reads the .lottie archive itself (manifest and animation).
+async function dotLottie(archiveBase64, width, height, frames) {
+    const bytes = Uint8Array.from(atob(archiveBase64), (c) => c.charCodeAt(0));
+    const container = stage(width, height);
+    const canvas = document.createElement('canvas');
+    canvas.width = width;
+    canvas.height = height;
+    canvas.style.width = width + 'px';
+    canvas.style.height = height + 'px';
+    container.appendChild(canvas);
+    const failures = [];
+    const player = new DotLottie({
+        canvas, data: bytes.buffer, autoplay: false, loop: false,
+        renderConfig: { autoResize: false, devicePixelRatio: 1, freezeOnOffscreen: false },
+    });
+    await withTimeout(new Promise((resolve) => {
+        player.addEventListener('load', resolve);
+        player.addEventListener('loadError', (e) => {
+            failures.push(String((e.error && e.error.message) || e.error));
+            resolve();
+        });
+    }), 10, 'dotlottie-web');
+    const result = [];
+    if (failures.length === 0) {
+        if (player.manifest === null || player.totalFrames < 1) failures.push('archive sans animation lisible');
+        for (const frame of frames) {
+            player.setFrame(frame);
+            await new Promise((resolve) => requestAnimationFrame(() => resolve()));
+            result.push(profiles(canvas.getContext('2d'), width, height));
+        }
+    }
+    player.destroy();
+    return { frames: result, failures };
+}
+
+// kind: "lottie-canvas", "lottie-svg" or "dotlottie". Resolves to a JSON text:
+// {frames: [{rows, cols}], errors: [...]} with every error the page saw.
+window.measureLottie = async (kind, payload, framesText, width, height) => {
+    errors.length = 0;
+    const frames = JSON.parse(framesText);
+    let outcome;
+    try {
+        if (kind === 'dotlottie') outcome = await dotLottie(payload, width, height, frames);
+        else outcome = await lottieWeb(kind === 'lottie-canvas' ? 'canvas' : 'svg', payload, frames);
+    } catch (e) {
+        outcome = { frames: [], failures: [String((e && e.message) || e)] };
+    }
+    return JSON.stringify({ frames: outcome.frames, errors: outcome.failures.concat(errors) });
+};
+window.playersReady = true;
