@@ -184,12 +184,6 @@ std::vector<char32_t> scalarsOf(const std::string& text) {
     return scalars;
 }
 
-std::string utf8Of(char32_t c) {
-    char buffer[8];
-    const int length = g_unichar_to_utf8(c, buffer);
-    return std::string(buffer, static_cast<std::size_t>(length));
-}
-
 double fontSizeOf(const Json& sequence, std::int64_t width) {
     return std::max(finiteDoubleValue(sequence, "size", 8) / 100.0 * static_cast<double>(width), 8.0);
 }
@@ -246,9 +240,13 @@ LottieTextLayout lottieTextLayout(const Json& sequence, std::int64_t width) {
     return layout;
 }
 
-SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int64_t height, double fps,
-                              std::int64_t sourceDurationFrames, std::int64_t sourceOffsetFrames,
-                              std::int64_t durationFrames) {
+namespace {
+
+// The document without its `chars`, and the glyphs its text uses, each
+// character once, in the order of first use.
+SortedJson documentWithoutGlyphs(const Json& sequence, std::int64_t width, std::int64_t height, double fps,
+                                 std::int64_t sourceDurationFrames, std::int64_t sourceOffsetFrames,
+                                 std::int64_t durationFrames, std::vector<const LottieGlyph*>& glyphs) {
     const std::int64_t N = std::max<std::int64_t>(durationFrames, 1);
     const double S = static_cast<double>(std::max<std::int64_t>(sourceOffsetFrames, 0));
     const double frames = static_cast<double>(N);
@@ -275,15 +273,16 @@ SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int
         textDocument["of"] = false;
     }
 
-    SortedJson chars = SortedJson::array();
     std::vector<char32_t> seen;
+    if (layout.lines.size() > 1) {
+        seen.push_back(U'\r');
+        glyphs.push_back(&lottieGlyph(face, U'\r'));
+    }
     for (const auto& line : layout.lines) {
         for (char32_t c : scalarsOf(line)) {
             if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
             seen.push_back(c);
-            const LottieGlyph& glyph = lottieGlyph(face, c);
-            chars.push_back({{"ch", utf8Of(c)}, {"size", 100}, {"style", face.style}, {"fFamily", face.family},
-                             {"w", glyph.advance}, {"data", {{"shapes", glyph.shapes}}}});
+            glyphs.push_back(&lottieGlyph(face, c));
         }
     }
 
@@ -294,20 +293,38 @@ SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int
         {"a", {{"a", 0}, {"k", {0.0, layout.centreY, 0.0}}}},
         {"s", lottieProperty(cropLottieStates(animation.scale, S, frames))},
     };
-    SortedJson keyframe = {{"s", std::move(textDocument)}, {"t", 0}};
-    SortedJson textData = {
-        {"d", {{"k", SortedJson::array({std::move(keyframe)})}}},
-        {"p", SortedJson::object()},
-        {"m", {{"g", 1}, {"a", {{"a", 0}, {"k", {0, 0}}}}}},
-        // Players iterate the text animators unconditionally; an absent list
-        // makes them fail on the layer, so an empty one is always written.
-        {"a", SortedJson::array()},
+    // A text layer showing `textDocument`, stacked as layer `index` (1 on top).
+    auto textLayer = [&](const SortedJson& shown, int index) {
+        SortedJson keyframe = {{"s", shown}, {"t", 0}};
+        SortedJson textData = {
+            {"d", {{"k", SortedJson::array({std::move(keyframe)})}}},
+            {"p", SortedJson::object()},
+            {"m", {{"g", 1}, {"a", {{"a", 0}, {"k", {0, 0}}}}}},
+            // Players iterate the text animators unconditionally; an absent list
+            // makes them fail on the layer, so an empty one is always written.
+            {"a", SortedJson::array()},
+        };
+        return SortedJson{
+            {"ddd", 0}, {"ind", index}, {"ty", 5}, {"nm", "Tessivo Text"}, {"sr", 1},
+            {"ks", transform}, {"ao", 0}, {"t", std::move(textData)},
+            {"ip", 0}, {"op", N}, {"st", 0}, {"bm", 0},
+        };
     };
-    SortedJson layer = {
-        {"ddd", 0}, {"ind", 1}, {"ty", 5}, {"nm", "Tessivo Text"}, {"sr", 1},
-        {"ks", std::move(transform)}, {"ao", 0}, {"t", std::move(textData)},
-        {"ip", 0}, {"op", N}, {"st", 0}, {"bm", 0},
-    };
+    SortedJson layers = SortedJson::array();
+    if (textDocument.contains("sc")) {
+        // The native renderer fills an outlined line, strokes it, then fills it
+        // again, each pass at the block's opacity: while the block fades, the
+        // letters are denser than their outline. A layer of the fill alone over
+        // the outlined one composes the same way.
+        SortedJson fillOnly = textDocument;
+        fillOnly.erase("sc");
+        fillOnly.erase("sw");
+        fillOnly.erase("of");
+        layers.push_back(textLayer(fillOnly, 1));
+        layers.push_back(textLayer(textDocument, 2));
+    } else {
+        layers.push_back(textLayer(textDocument, 1));
+    }
     SortedJson fontEntry = {{"fName", face.postscriptName}, {"fFamily", face.family}, {"fStyle", face.style},
                             {"ascent", std::round(face.ascent * 10000) / 100}};
 
@@ -322,9 +339,43 @@ SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int
     document["ddd"] = 0;
     document["assets"] = SortedJson::array();
     document["fonts"] = {{"list", SortedJson::array({std::move(fontEntry)})}};
-    document["chars"] = std::move(chars);
-    document["layers"] = SortedJson::array({std::move(layer)});
+    document["layers"] = std::move(layers);
     return document;
+}
+
+}  // namespace
+
+SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int64_t height, double fps,
+                              std::int64_t sourceDurationFrames, std::int64_t sourceOffsetFrames,
+                              std::int64_t durationFrames) {
+    std::vector<const LottieGlyph*> glyphs;
+    SortedJson document = documentWithoutGlyphs(sequence, width, height, fps, sourceDurationFrames,
+                                                sourceOffsetFrames, durationFrames, glyphs);
+    SortedJson chars = SortedJson::array();
+    for (const LottieGlyph* glyph : glyphs) chars.push_back(glyph->entry);
+    document["chars"] = std::move(chars);
+    return document;
+}
+
+std::optional<std::string> makeLottieDocumentText(const Json& sequence, std::int64_t width, std::int64_t height,
+                                                  double fps, std::int64_t sourceDurationFrames,
+                                                  std::int64_t sourceOffsetFrames, std::int64_t durationFrames) {
+    std::vector<const LottieGlyph*> glyphs;
+    const SortedJson document = documentWithoutGlyphs(sequence, width, height, fps, sourceDurationFrames,
+                                                      sourceOffsetFrames, durationFrames, glyphs);
+    auto text = serializeSortedJson(document);
+    // Sorted, the keys start with "assets" (always an empty list) and "chars"
+    // comes next: the glyph entries go in right there.
+    static constexpr std::string_view kHead = R"({"assets":[],)";
+    if (!text || !text->starts_with(kHead)) return text;
+    std::string chars = R"("chars":[)";
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+        if (i) chars += ',';
+        chars += glyphs[i]->entryText;
+    }
+    chars += "],";
+    text->insert(kHead.size(), chars);
+    return text;
 }
 
 }  // namespace tessivo

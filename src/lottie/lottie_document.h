@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,5 +99,12 @@ LottieTextLayout lottieTextLayout(const Json& sequence, std::int64_t width);
 SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int64_t height, double fps,
                               std::int64_t sourceDurationFrames, std::int64_t sourceOffsetFrames,
                               std::int64_t durationFrames);
+
+// The same document as compact text with sorted keys, as the archives hold it,
+// assembled from the glyph entries written once per process; nullopt where
+// serializeSortedJson fails (text that is not UTF-8).
+std::optional<std::string> makeLottieDocumentText(const Json& sequence, std::int64_t width, std::int64_t height,
+                                                  double fps, std::int64_t sourceDurationFrames,
+                                                  std::int64_t sourceOffsetFrames, std::int64_t durationFrames);
 
 }  // namespace tessivo

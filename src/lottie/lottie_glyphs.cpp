@@ -3,6 +3,7 @@
 #include "render/native_fonts.h"
 #include "render/native_text_renderer.h"
 
+#include <glib.h>
 #include <hb.h>
 
 #include <algorithm>
@@ -102,10 +103,35 @@ struct OutlineBuilder {
             SortedJson path = {{"c", true}, {"v", list(c.v)}, {"i", list(c.in)}, {"o", list(c.out)}};
             items.push_back({{"ty", "sh"}, {"ks", {{"a", 0}, {"k", std::move(path)}}}});
         }
-        if (items.empty()) return SortedJson::array();
+        // One group even for a blank glyph: players add their own items to it.
         return SortedJson::array({{{"ty", "gr"}, {"it", std::move(items)}}});
     }
 };
+
+std::string utf8Of(char32_t c) {
+    char buffer[8];
+    return std::string(buffer, static_cast<std::size_t>(g_unichar_to_utf8(c, buffer)));
+}
+
+std::string text(const SortedJson& value) { return serializeSortedJson(value).value_or("null"); }
+
+// A glyph entry as compact text with sorted keys, except in its shape items,
+// which start with their "ty": players that read a document as a stream
+// decide what an item is from the first key they meet.
+std::string entryText(const SortedJson& entry) {
+    std::string shapes;
+    for (const auto& group : entry["data"]["shapes"]) {
+        std::string items;
+        for (const auto& item : group["it"]) {
+            if (!items.empty()) items += ',';
+            items += R"({"ty":)" + text(item["ty"]) + R"(,"ks":)" + text(item["ks"]) + '}';
+        }
+        if (!shapes.empty()) shapes += ',';
+        shapes += R"({"ty":"gr","it":[)" + items + "]}";
+    }
+    return R"({"ch":)" + text(entry["ch"]) + R"(,"data":{"shapes":[)" + shapes + R"(]},"fFamily":)" +
+           text(entry["fFamily"]) + R"(,"size":100,"style":)" + text(entry["style"]) + R"(,"w":)" + text(entry["w"]) + '}';
+}
 
 const hb_draw_funcs_t* outlineFunctions() {
     static const HbDrawFuncsPtr funcs = [] {
@@ -169,8 +195,8 @@ public:
         LottieGlyph glyph;
         const NativeFontFace* file = fileOf(face);
         hb_codepoint_t gid = 0;
-        OpenFace* open = file ? openFile(*file) : nullptr;
-        if (!open || !hb_font_get_nominal_glyph(open->font.get(), character, &gid)) {
+        OpenFace* open = file && character != U'\r' ? openFile(*file) : nullptr;
+        if (character != U'\r' && (!open || !hb_font_get_nominal_glyph(open->font.get(), character, &gid))) {
             open = fallbackFor(character);
             if (open && !hb_font_get_nominal_glyph(open->font.get(), character, &gid)) open = nullptr;
         }
@@ -180,7 +206,12 @@ public:
             builder.scale = open->perEm * 100;
             hb_font_get_glyph_shape(open->font.get(), gid, const_cast<hb_draw_funcs_t*>(outlineFunctions()), &builder);
             glyph.shapes = builder.shapes();
+        } else {
+            glyph.shapes = SortedJson::array({{{"ty", "gr"}, {"it", SortedJson::array()}}});
         }
+        glyph.entry = {{"ch", utf8Of(character)}, {"size", 100}, {"style", face.style}, {"fFamily", face.family},
+                       {"w", glyph.advance}, {"data", {{"shapes", glyph.shapes}}}};
+        glyph.entryText = entryText(glyph.entry);
         return glyphs_.emplace(key, std::move(glyph)).first->second;
     }
 

@@ -25,10 +25,15 @@ struct LottieFace {
     double lineGap = 0;
 };
 
-// One glyph: its advance in 1/100 em and its outlines as Lottie shape items.
+// One glyph: its advance in 1/100 em, its outlines as Lottie shape items, and
+// its whole entry of a document's `chars` list, also as text written once
+// (compact, keys sorted except that each shape item starts with its "ty"), so
+// that documents are assembled without writing glyphs again.
 struct LottieGlyph {
     double advance = 0;
     SortedJson shapes = SortedJson::array();
+    SortedJson entry = SortedJson::object();
+    std::string entryText;
 };
 
 // Any thread. The face of `font` (see NativeFontLibrary::resolve); the same
@@ -37,7 +42,9 @@ const LottieFace& lottieFace(const std::string& font);
 
 // Any thread. The glyph of `character` (a Unicode scalar) in `face`; a
 // character the face lacks comes from the face the system would fall back to,
-// as the native renderer does; without any, an empty glyph.
+// as the native renderer does; without any, an empty glyph. The line break
+// "\r" is an empty glyph of no advance: some players look every character of
+// the text up, line breaks included, and draw nothing when one is missing.
 const LottieGlyph& lottieGlyph(const LottieFace& face, char32_t character);
 
 }  // namespace tessivo

@@ -1,11 +1,8 @@
-// Draws Lottie documents with two independent players (lottie-web with its
-// canvas and SVG renderers; ThorVG through dotlottie-web) and reports where the
-// ink of each drawn frame lies: for every row and every column of the frame,
-// the largest alpha (0...255) in it. The test compares these profiles with the
-// native renderer's.
-import { DotLottie } from './node_modules/@lottiefiles/dotlottie-web/dist/index.js';
-
-DotLottie.setWasmUrl(new URL('./node_modules/@lottiefiles/dotlottie-web/dist/dotlottie-player.wasm', import.meta.url).href);
+// Draws Lottie documents with lottie-web, with its canvas and SVG renderers,
+// and reports where the ink of each drawn frame lies: for every row and every
+// column of the frame, the largest alpha (0...255) in it, and how many pixels have each alpha. The test compares
+// these profiles with the native renderer's (dotlottie-frames.mjs does the
+// same with the second player, under node).
 
 const errors = [];
 window.addEventListener('error', (e) => errors.push(String(e.message || e.error || e)));
@@ -15,14 +12,16 @@ function profiles(ctx, width, height) {
     const data = ctx.getImageData(0, 0, width, height).data;
     const rows = new Array(height).fill(0);
     const cols = new Array(width).fill(0);
+    const hist = new Array(256).fill(0);
     for (let y = 0; y < height; y++) {
         for (let x = 0; x < width; x++) {
             const a = data[(y * width + x) * 4 + 3];
             if (a > rows[y]) rows[y] = a;
             if (a > cols[x]) cols[x] = a;
+            hist[a] += 1;
         }
     }
-    return { rows, cols };
+    return { rows, cols, hist };
 }
 
 function stage(width, height) {
@@ -86,50 +85,14 @@ async function lottieWeb(renderer, documentText, frames) {
     return { frames: result, failures };
 }
 
-// dotlottie-web reads the .lottie archive itself (manifest and animation).
-async function dotLottie(archiveBase64, width, height, frames) {
-    const bytes = Uint8Array.from(atob(archiveBase64), (c) => c.charCodeAt(0));
-    const container = stage(width, height);
-    const canvas = document.createElement('canvas');
-    canvas.width = width;
-    canvas.height = height;
-    canvas.style.width = width + 'px';
-    canvas.style.height = height + 'px';
-    container.appendChild(canvas);
-    const failures = [];
-    const player = new DotLottie({
-        canvas, data: bytes.buffer, autoplay: false, loop: false,
-        renderConfig: { autoResize: false, devicePixelRatio: 1, freezeOnOffscreen: false },
-    });
-    await withTimeout(new Promise((resolve) => {
-        player.addEventListener('load', resolve);
-        player.addEventListener('loadError', (e) => {
-            failures.push(String((e.error && e.error.message) || e.error));
-            resolve();
-        });
-    }), 10, 'dotlottie-web');
-    const result = [];
-    if (failures.length === 0) {
-        if (player.manifest === null || player.totalFrames < 1) failures.push('archive sans animation lisible');
-        for (const frame of frames) {
-            player.setFrame(frame);
-            await new Promise((resolve) => requestAnimationFrame(() => resolve()));
-            result.push(profiles(canvas.getContext('2d'), width, height));
-        }
-    }
-    player.destroy();
-    return { frames: result, failures };
-}
-
-// kind: "lottie-canvas", "lottie-svg" or "dotlottie". Resolves to a JSON text:
+// kind: "lottie-canvas" or "lottie-svg". Resolves to a JSON text:
 // {frames: [{rows, cols}], errors: [...]} with every error the page saw.
 window.measureLottie = async (kind, payload, framesText, width, height) => {
     errors.length = 0;
     const frames = JSON.parse(framesText);
     let outcome;
     try {
-        if (kind === 'dotlottie') outcome = await dotLottie(payload, width, height, frames);
-        else outcome = await lottieWeb(kind === 'lottie-canvas' ? 'canvas' : 'svg', payload, frames);
+        outcome = await lottieWeb(kind === 'lottie-canvas' ? 'canvas' : 'svg', payload, frames);
     } catch (e) {
         outcome = { frames: [], failures: [String((e && e.message) || e)] };
     }

@@ -261,12 +261,14 @@ TEST(LottieDocument, TextIsSetAsTheNativeRendererSetsIt) {
             chars.push_back(c["ch"]);
             EXPECT_EQ(c["fFamily"], entry["fFamily"]);
             EXPECT_EQ(c["style"], entry["fStyle"]);
-            EXPECT_GT(c["w"].get<double>(), 0) << c["ch"];
-            EXPECT_EQ(c["data"]["shapes"].empty(), c["ch"] == " ") << c["ch"];
+            // The line break: an empty glyph that does not advance.
+            EXPECT_EQ(c["w"].get<double>() > 0, c["ch"] != "\r") << c["ch"];
+            ASSERT_EQ(c["data"]["shapes"].size(), 1u);
+            EXPECT_EQ(c["data"]["shapes"][0]["it"].empty(), c["ch"] == " " || c["ch"] == "\r") << c["ch"];
         }
-        for (char32_t c : std::u32string(U"Élan42àtous !"))
+        for (char32_t c : std::u32string(U"\rÉlan42àtous !"))
             EXPECT_NE(std::find(chars.begin(), chars.end(), utf8(c)), chars.end()) << utf8(c);
-        EXPECT_EQ(chars.size(), 13u);
+        EXPECT_EQ(chars.size(), 14u);
     }
 }
 
@@ -317,7 +319,13 @@ TEST(LottieDocument, TextDocumentValues) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sequence.dump());
         SortedJson document = makeLottieDocument(c.sequence, 1920, 1080, 25, 50, 0, 50);
-        const SortedJson& text = document["layers"][0]["t"]["d"]["k"][0]["s"];
+        // An outlined block: the outlined text under the same text unoutlined,
+        // both with the same transform.
+        ASSERT_EQ(document["layers"].size(), c.outline ? 2u : 1u);
+        const SortedJson& top = document["layers"][0]["t"]["d"]["k"][0]["s"];
+        EXPECT_FALSE(top.contains("sc"));
+        const SortedJson& text = document["layers"].back()["t"]["d"]["k"][0]["s"];
+        EXPECT_EQ(document["layers"].back()["ks"], document["layers"][0]["ks"]);
         EXPECT_DOUBLE_EQ(text["s"].get<double>(), c.fontSize);
         EXPECT_DOUBLE_EQ(text["lh"].get<double>(), c.fontSize * 0.82);
         expectValues(text["fc"].get<std::vector<double>>(), c.fill);
@@ -354,6 +362,24 @@ TEST(LottieDocument, LayerAndTopLevelKeys) {
     auto text = serializeSortedJson(document);
     ASSERT_TRUE(text);
     EXPECT_TRUE(text->starts_with(R"({"assets":[],"chars":[)"));
+}
+
+// The archives' text is assembled from glyph entries written once: it must
+// read back as the document itself, for any text (quotes, accents, none).
+TEST(LottieDocument, TextFormIsTheDocument) {
+    for (const char* text : {"", "Bonjour\nà \"tous\"", "\\ ÉÉÉ 123"}) {
+        SCOPED_TRACE(text);
+        Json sequence = {{"text", text}, {"font", "Anton"}, {"hasOutline", true}, {"animIn", "slam"}};
+        auto written = makeLottieDocumentText(sequence, 1280, 720, 25, 50, 3, 40);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(SortedJson::parse(*written), makeLottieDocument(sequence, 1280, 720, 25, 50, 3, 40));
+        // Shape items start with their "ty", for players that read the text as a stream.
+        EXPECT_EQ(written->find(R"([{"ks")"), std::string::npos);
+        EXPECT_EQ(written->find(R"([{"it")"), std::string::npos);
+        if (*text) {
+            EXPECT_NE(written->find(R"("it":[{"ty":"sh","ks":{)"), std::string::npos) << *written;
+        }
+    }
 }
 
 TEST(LottieDocument, CropStartingInsideTheEntrance) {
