@@ -13,7 +13,7 @@
 namespace tessivo {
 
 struct LottieCapability {
-    std::vector<std::string> animIn, animOut, effect, glowType, font;
+    std::vector<std::string> animIn, animOut, effect, glowType, font, outlineFont;
 };
 
 inline std::filesystem::path lottieCapabilityFile() {
@@ -37,6 +37,7 @@ inline LottieCapability readLottieCapability() {
     list("effect", capability.effect);
     list("glowType", capability.glowType);
     list("font", capability.font);
+    list("outlineFont", capability.outlineFont);
     return capability;
 }
 

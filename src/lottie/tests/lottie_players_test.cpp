@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <algorithm>
 #include <memory>
 
 namespace tessivo {
@@ -242,25 +243,30 @@ protected:
     WebKitWebView* view_ = nullptr;
 };
 
-// One block per capable entrance, with the capable exits and fonts taken in
-// turn, outlined or not, stretched or not, on two lines or one.
+// One block per capable entrance, exit and font, each font once with its
+// outline (when an outline is capable in that face) and once without, taken
+// in turn; stretched or not, on two lines or one.
 Json fixtureBlocks(const LottieCapability& capability) {
-    const std::size_t count =
-        std::max({capability.animIn.size(), capability.animOut.size(), capability.font.size()});
+    const std::size_t fonts = capability.font.size();
+    const std::size_t count = std::max({capability.animIn.size(), capability.animOut.size(), 2 * fonts});
     Json blocks = Json::array();
     for (std::size_t i = 0; i < count; ++i) {
+        const std::string& font = capability.font[i % fonts];
+        const bool outlined = (i / fonts) % 2 == 0 &&
+                              std::find(capability.outlineFont.begin(), capability.outlineFont.end(), font) !=
+                                  capability.outlineFont.end();
         blocks.push_back({
             {"id", "bloc-" + std::to_string(i)},
             {"text", i % 2 ? "TESSIVO" : "SOUS TITRE\nEN DIRECT"},
             {"startTime", static_cast<double>(i) * 3.0},
             {"duration", kBlockSeconds},
-            {"font", capability.font[i % capability.font.size()]},
+            {"font", font},
             {"size", 8},
             {"x", 50},
             {"y", 35 + static_cast<double>(i % 3) * 15},
             {"textScaleX", i % 4 == 1 ? 125 : 100},
             {"color", "#ffd400"},
-            {"hasOutline", i % 2 == 0},
+            {"hasOutline", outlined},
             {"outlineWidth", 3},
             {"outlineColor", "#202020"},
             {"animIn", capability.animIn[i % capability.animIn.size()]},
