@@ -4,6 +4,7 @@
 #include "delivery/export_support.h"
 #include "lottie/css_color.h"
 #include "lottie/lottie_glyphs.h"
+#include "render/native_color.h"
 #include "render/native_pose.h"
 #include "render/native_text_renderer.h"
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tessivo {
 
@@ -184,6 +186,12 @@ std::vector<char32_t> scalarsOf(const std::string& text) {
     return scalars;
 }
 
+std::string asciiLowercase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 double fontSizeOf(const Json& sequence, std::int64_t width) {
     return std::max(finiteDoubleValue(sequence, "size", 8) / 100.0 * static_cast<double>(width), 8.0);
 }
@@ -290,11 +298,15 @@ SortedJson documentWithoutGlyphs(const Json& sequence, std::int64_t width, std::
         {"o", lottieProperty(cropLottieStates(animation.opacity, S, frames))},
         {"r", lottieProperty(cropLottieStates(animation.rotation, S, frames))},
         {"p", lottieProperty(cropLottieStates(animation.position, S, frames))},
-        {"a", {{"a", 0}, {"k", {0.0, layout.centreY, 0.0}}}},
+        {"a", {{"a", 0}, {"k", SortedJson::array()}}},
         {"s", lottieProperty(cropLottieStates(animation.scale, S, frames))},
     };
-    // A text layer showing `textDocument`, stacked as layer `index` (1 on top).
-    auto textLayer = [&](const SortedJson& shown, int index) {
+    // A text layer showing `shown`, stacked as layer `index` (1 on top), its
+    // glyphs moved by (dx, dy) pixels of the text's own space (before the
+    // block's scale and rotation), as the native glow copies are.
+    auto textLayer = [&](const SortedJson& shown, int index, double dx = 0, double dy = 0) {
+        SortedJson ks = transform;
+        ks["a"]["k"] = {-dx, layout.centreY - dy, 0.0};
         SortedJson keyframe = {{"s", shown}, {"t", 0}};
         SortedJson textData = {
             {"d", {{"k", SortedJson::array({std::move(keyframe)})}}},
@@ -306,24 +318,37 @@ SortedJson documentWithoutGlyphs(const Json& sequence, std::int64_t width, std::
         };
         return SortedJson{
             {"ddd", 0}, {"ind", index}, {"ty", 5}, {"nm", "Tessivo Text"}, {"sr", 1},
-            {"ks", transform}, {"ao", 0}, {"t", std::move(textData)},
+            {"ks", std::move(ks)}, {"ao", 0}, {"t", std::move(textData)},
             {"ip", 0}, {"op", N}, {"st", 0}, {"bm", 0},
         };
     };
     SortedJson layers = SortedJson::array();
+    SortedJson plain = textDocument;
+    plain.erase("sc");
+    plain.erase("sw");
+    plain.erase("of");
     if (textDocument.contains("sc")) {
         // The native renderer fills an outlined line, strokes it, then fills it
         // again, each pass at the block's opacity: while the block fades, the
         // letters are denser than their outline. A layer of the fill alone over
         // the outlined one composes the same way.
-        SortedJson fillOnly = textDocument;
-        fillOnly.erase("sc");
-        fillOnly.erase("sw");
-        fillOnly.erase("of");
-        layers.push_back(textLayer(fillOnly, 1));
+        layers.push_back(textLayer(plain, 1));
         layers.push_back(textLayer(textDocument, 2));
     } else {
         layers.push_back(textLayer(textDocument, 1));
+    }
+    // The hard and cartoon glows: four copies of the text in the glow colour,
+    // moved diagonally by 3.5 % of the font size, under the text, each drawn
+    // at the block's opacity as the native pass draws them.
+    const NativeTextSequence native = NativeTextSequence::decode(sequence);
+    const std::string glow = asciiLowercase(native.glowType);
+    if (glow == "hard" || glow == "cartoon") {
+        const NativeColor colour = effectiveNativeGlowColor(native);
+        SortedJson copy = plain;
+        copy["fc"] = {colour.red, colour.green, colour.blue};
+        const double d = 0.035 * layout.fontSize;
+        for (auto [dx, dy] : {std::pair{d, -d}, std::pair{-d, -d}, std::pair{d, d}, std::pair{-d, d}})
+            layers.push_back(textLayer(copy, static_cast<int>(layers.size()) + 1, dx, dy));
     }
     SortedJson fontEntry = {{"fName", face.postscriptName}, {"fFamily", face.family}, {"fStyle", face.style},
                             {"ascent", std::round(face.ascent * 10000) / 100}};

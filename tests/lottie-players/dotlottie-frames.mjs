@@ -4,7 +4,8 @@
 //   node dotlottie-frames.mjs WIDTH HEIGHT FRAMES_JSON ARCHIVE...
 // prints one JSON line: [{frames: [{rows, cols}], errors: [...]}, ...], one
 // entry per archive, the largest alpha of every row and column of a frame and the count of
-// pixels of each alpha.
+// pixels of each alpha and, per row, of the pixels at least half as opaque
+// as the most opaque one.
 // The player draws through a canvas stand-in whose context keeps the last
 // image it was given.
 import { DotLottie } from '@lottiefiles/dotlottie-web/dist/index.js';
@@ -46,7 +47,15 @@ function profiles(image) {
             hist[a] += 1;
         }
     }
-    return { rows, cols, hist };
+    // Per row, the pixels at least half as opaque as the most opaque one.
+    let top = 0;
+    for (const a of rows) if (a > top) top = a;
+    const counts = new Array(height).fill(0);
+    for (let y = 0; y < height; y++) {
+        if (rows[y] * 2 < top) continue;
+        for (let x = 0; x < width; x++) if (data[(y * width + x) * 4 + 3] * 2 >= top) counts[y] += 1;
+    }
+    return { rows, cols, hist, counts };
 }
 
 function once(player, type, seconds) {

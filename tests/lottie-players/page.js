@@ -1,6 +1,7 @@
 // Draws Lottie documents with lottie-web, with its canvas and SVG renderers,
 // and reports where the ink of each drawn frame lies: for every row and every
-// column of the frame, the largest alpha (0...255) in it, and how many pixels have each alpha. The test compares
+// column of the frame, the largest alpha (0...255) in it, how many pixels have each alpha, and per row
+// how many pixels are at least half as opaque as the most opaque one. The test compares
 // these profiles with the native renderer's (dotlottie-frames.mjs does the
 // same with the second player, under node).
 
@@ -21,7 +22,15 @@ function profiles(ctx, width, height) {
             hist[a] += 1;
         }
     }
-    return { rows, cols, hist };
+    // Per row, the pixels at least half as opaque as the most opaque one.
+    let top = 0;
+    for (const a of rows) if (a > top) top = a;
+    const counts = new Array(height).fill(0);
+    for (let y = 0; y < height; y++) {
+        if (rows[y] * 2 < top) continue;
+        for (let x = 0; x < width; x++) if (data[(y * width + x) * 4 + 3] * 2 >= top) counts[y] += 1;
+    }
+    return { rows, cols, hist, counts };
 }
 
 function stage(width, height) {

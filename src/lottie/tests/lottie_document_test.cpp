@@ -340,6 +340,55 @@ TEST(LottieDocument, TextDocumentValues) {
     }
 }
 
+// The hard and cartoon glows: four copies of the text in the glow colour, moved
+// by 3.5 % of the font size along both diagonals, under the text and with its
+// transform; no copies for the other glows, which the document cannot draw.
+TEST(LottieDocument, HardGlowsAreFourCopiesUnderTheText) {
+    struct Case {
+        Json sequence;
+        std::size_t layers;
+        std::vector<double> glow;
+    };
+    const Case cases[] = {
+        {{{"glowType", "hard"}, {"glowColor", "#00ff00"}}, 5, {0, 1, 0}},
+        {{{"glowType", "Cartoon"}, {"glowColor", "#000"}, {"hasOutline", true}, {"outlineWidth", 2}}, 6, {1, 1, 1}},
+        {{{"glowType", "neon"}}, 1, {}},
+        {{{"glowType", "none"}}, 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sequence.dump());
+        Json sequence = c.sequence;
+        sequence["text"] = "Salut";
+        sequence["size"] = 10;
+        SortedJson document = makeLottieDocument(sequence, 1000, 500, 30, 60, 0, 60);
+        const SortedJson& layers = document["layers"];
+        ASSERT_EQ(layers.size(), c.layers);
+        if (c.glow.empty()) continue;
+        const SortedJson& text = layers[c.layers - 5];
+        const std::vector<double> anchor = text["ks"]["a"]["k"];
+        std::vector<std::pair<double, double>> shifts;
+        for (std::size_t i = c.layers - 4; i < c.layers; ++i) {
+            const SortedJson& copy = layers[i];
+            EXPECT_EQ(copy["ind"], static_cast<int>(i) + 1);
+            const SortedJson& shown = copy["t"]["d"]["k"][0]["s"];
+            expectValues(shown["fc"].get<std::vector<double>>(), c.glow);
+            EXPECT_FALSE(shown.contains("sc"));
+            EXPECT_EQ(shown["t"], "Salut");
+            for (const char* key : {"o", "p", "s", "r"}) EXPECT_EQ(copy["ks"][key], text["ks"][key]) << key;
+            const std::vector<double> moved = copy["ks"]["a"]["k"];
+            shifts.emplace_back(anchor[0] - moved[0], anchor[1] - moved[1]);
+        }
+        std::sort(shifts.begin(), shifts.end());
+        const double d = 0.035 * 100;
+        const std::vector<std::pair<double, double>> expected = {{-d, -d}, {-d, d}, {d, -d}, {d, d}};
+        ASSERT_EQ(shifts.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_NEAR(shifts[i].first, expected[i].first, 1e-9);
+            EXPECT_NEAR(shifts[i].second, expected[i].second, 1e-9);
+        }
+    }
+}
+
 TEST(LottieDocument, LayerAndTopLevelKeys) {
     Json sequence = {{"text", "Bonjour"}, {"font", "Inter"}, {"size", 10}, {"animIn", "pop"}};
     SortedJson document = makeLottieDocument(sequence, 1920, 1080, 30, 90, 0, 90);

@@ -53,7 +53,8 @@ struct Ink {
     int lines = 0;
 };
 
-Ink inkOf(const std::vector<int>& rows, const std::vector<int>& cols, const std::vector<long>& hist) {
+Ink inkOf(const std::vector<int>& rows, const std::vector<int>& cols, const std::vector<long>& hist,
+          const std::vector<long>& counts) {
     Ink ink;
     int top = 0;
     for (int a : rows) top = std::max(top, a);
@@ -70,20 +71,27 @@ Ink inkOf(const std::vector<int>& rows, const std::vector<int>& cols, const std:
             break;
         }
     }
-    auto span = [&](const std::vector<int>& profile, int* first, int* last, int* runs) {
+    auto span = [&](const std::vector<int>& profile, int* first, int* last) {
         *first = -1;
-        bool inside = false;
         for (int i = 0; i < static_cast<int>(profile.size()); ++i) {
-            const bool inked = profile[i] >= threshold;
-            if (inked && *first < 0) *first = i;
-            if (inked) *last = i;
-            if (inked && !inside) ++*runs;
-            inside = inked;
+            if (profile[i] < threshold) continue;
+            if (*first < 0) *first = i;
+            *last = i;
         }
     };
-    int firstRow = 0, lastRow = 0, firstCol = 0, lastCol = 0, columnRuns = 0;
-    span(rows, &firstRow, &lastRow, &ink.lines);
-    span(cols, &firstCol, &lastCol, &columnRuns);
+    // Lines: bands of rows holding at least a third of the ink of the fullest
+    // row; the tips of glyphs and glows between two lines hold far less.
+    long fullest = 0;
+    for (long n : counts) fullest = std::max(fullest, n);
+    bool inside = false;
+    for (long n : counts) {
+        const bool body = 3 * n >= fullest && n > 0;
+        if (body && !inside) ++ink.lines;
+        inside = body;
+    }
+    int firstRow = 0, lastRow = 0, firstCol = 0, lastCol = 0;
+    span(rows, &firstRow, &lastRow);
+    span(cols, &firstCol, &lastCol);
     ink.centreX = (firstCol + lastCol + 1) / 2.0;
     ink.centreY = (firstRow + lastRow + 1) / 2.0;
     ink.height = lastRow - firstRow + 1;
@@ -95,16 +103,19 @@ Ink nativeInk(const Json& sequence, double time) {
     std::vector<unsigned char> pixels(static_cast<std::size_t>(kWidth) * kHeight * 4);
     renderer.drawFrame(time, pixels.data(), kWidth * 4);
     std::vector<int> rows(kHeight, 0), cols(kWidth, 0);
-    std::vector<long> hist(256, 0);
+    std::vector<long> hist(256, 0), counts(kHeight, 0);
+    auto alpha = [&](int x, int y) { return pixels[(static_cast<std::size_t>(y) * kWidth + x) * 4 + 3]; };  // ARGB32, little-endian
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const int a = pixels[(static_cast<std::size_t>(y) * kWidth + x) * 4 + 3];  // ARGB32, little-endian
-            rows[y] = std::max(rows[y], a);
-            cols[x] = std::max(cols[x], a);
-            ++hist[a];
+            rows[y] = std::max<int>(rows[y], alpha(x, y));
+            cols[x] = std::max<int>(cols[x], alpha(x, y));
+            ++hist[alpha(x, y)];
         }
     }
-    return inkOf(rows, cols, hist);
+    const int top = *std::max_element(rows.begin(), rows.end());
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) counts[y] += alpha(x, y) * 2 >= top ? 1 : 0;
+    return inkOf(rows, cols, hist, counts);
 }
 
 // The file `name` of a ZIP archive, as a player reads it.
@@ -146,7 +157,7 @@ std::vector<PlayerOutcome> dotLottieOutcomes(const std::vector<std::filesystem::
         for (const auto& frame : entry["frames"])
             outcomes[i].frames.push_back(
                 inkOf(frame["rows"].get<std::vector<int>>(), frame["cols"].get<std::vector<int>>(),
-                      frame["hist"].get<std::vector<long>>()));
+                      frame["hist"].get<std::vector<long>>(), frame["counts"].get<std::vector<long>>()));
     }
     return outcomes;
 }
@@ -235,7 +246,7 @@ protected:
         std::vector<Ink> inks;
         for (const auto& frame : (*answer)["frames"])
             inks.push_back(inkOf(frame["rows"].get<std::vector<int>>(), frame["cols"].get<std::vector<int>>(),
-                      frame["hist"].get<std::vector<long>>()));
+                      frame["hist"].get<std::vector<long>>(), frame["counts"].get<std::vector<long>>()));
         return inks;
     }
 
@@ -244,8 +255,8 @@ protected:
 };
 
 // One block per capable entrance, exit and font, each font once with its
-// outline (when an outline is capable in that face) and once without, taken
-// in turn; stretched or not, on two lines or one.
+// outline (when an outline is capable in that face) and once without, the
+// capable glows and effects taken in turn; stretched or not, on two lines or one.
 Json fixtureBlocks(const LottieCapability& capability) {
     const std::size_t fonts = capability.font.size();
     const std::size_t count = std::max({capability.animIn.size(), capability.animOut.size(), 2 * fonts});
@@ -272,8 +283,10 @@ Json fixtureBlocks(const LottieCapability& capability) {
             {"animIn", capability.animIn[i % capability.animIn.size()]},
             {"animOut", capability.animOut[i % capability.animOut.size()]},
             {"animSpeed", 0.5},
-            {"effect", "none"},
-            {"glowType", "none"},
+            {"effect", capability.effect[i % capability.effect.size()]},
+            {"glowType", capability.glowType[i % capability.glowType.size()]},
+            {"glowColor", "#e0208a"},
+            {"glowIntensity", 20},
         });
     }
     return blocks;
