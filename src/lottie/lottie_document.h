@@ -96,6 +96,13 @@ LottieTextLayout lottieTextLayout(const Json& sequence, std::int64_t width);
 // native line step, the block centred on (x, y), the outline under the fill.
 // The glyphs it uses travel in the document as `chars`, drawn from the face the
 // native renderer resolves, which the font list names exactly.
+//
+// Layers, top first, all with the block's transform: for an outlined block the
+// text's fill alone, then the outlined text (the native passes fill, stroke and
+// fill again, so a fading block's letters are denser than their outline);
+// else the text; then, for the "hard" and "cartoon" glows, four copies of the
+// text in the glow colour moved by 3.5 % of the font size along the diagonals.
+// Effects and the blurred glows are not drawn.
 SortedJson makeLottieDocument(const Json& sequence, std::int64_t width, std::int64_t height, double fps,
                               std::int64_t sourceDurationFrames, std::int64_t sourceOffsetFrames,
                               std::int64_t durationFrames);
