@@ -58,5 +58,23 @@ test('the shipped rules: the editor\'s default look is supported, effects and gl
     const shipped = { font: 'Montserrat', animIn: 'fade', animOut: 'fade', effect: 'none', glowType: 'none' };
     assert.equal(lottieCapabilityOf(shipped).status, 'supported');
     assert.equal(lottieCapabilityOf({ ...shipped, effect: 'shine-sweep' }).status, 'unsupported');
-    assert.equal(lottieCapabilityOf({ ...shipped, glowType: 'hard' }).status, 'unsupported');
+    assert.equal(lottieCapabilityOf({ ...shipped, glowType: 'neon' }).status, 'unsupported');
+});
+
+test('an outline is capable only in the faces listed for outlines', () => {
+    const rules = { font: ['Anton', 'Bangers'], outlineFont: ['Anton'] };
+    const cases = [
+        [{ font: 'Anton', hasOutline: true, outlineWidth: 3 }, 'supported'],
+        [{ font: 'Bangers', hasOutline: true, outlineWidth: 3 }, 'unsupported'],
+        [{ font: 'Bangers', hasOutline: true, outlineWidth: 0 }, 'supported'],   // no outline drawn
+        [{ font: 'Bangers', hasOutline: false, outlineWidth: 3 }, 'supported'],
+        [{ font: 'Bangers', hasOutline: true, outlineWidth: NaN }, 'supported'],
+    ];
+    for (const [block, status] of cases) {
+        const verdict = lottieCapabilityOf(block, rules);
+        assert.equal(verdict.status, status, JSON.stringify(block));
+        if (status === 'unsupported') assert.match(verdict.reasons[0], /contour/);
+    }
+    // Without the list, outlines are not constrained.
+    assert.equal(lottieCapabilityOf({ font: 'Bangers', hasOutline: true, outlineWidth: 3 }, { font: ['Bangers'] }).status, 'supported');
 });

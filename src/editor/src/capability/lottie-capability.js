@@ -71,13 +71,29 @@ function compile(rules) {
 
 // block → {status: "supported"} or {status: "unsupported", reasons: [French]}.
 export function lottieCapabilityOf(block, rules = defaultRules) {
-    const table = compile(rules && typeof rules === 'object' ? rules : defaultRules);
+    rules = rules && typeof rules === 'object' ? rules : defaultRules;
+    const table = compile(rules);
     const reasons = [];
     for (const [field, allowed] of table) {
         const raw = block && block[field] !== undefined && block[field] !== null ? block[field] : FIELD_DEFAULTS[field];
         if (!allowed.has(comparable(field, raw))) reasons.push(reasonFor(field, raw));
     }
+    // An outline is drawn faithfully only in the faces listed for outlines
+    // (players join its corners differently on the others).
+    const outlineFonts = rules && Array.isArray(rules.outlineFont) ? rules.outlineFont : null;
+    if (outlineFonts && outlined(block)) {
+        const font = block.font !== undefined && block.font !== null ? block.font : FIELD_DEFAULTS.font;
+        if (!outlineFonts.includes(font)) reasons.push(`Le contour de la police « ${font} » n’est pas rendu fidèlement en Lottie.`);
+    }
     return reasons.length ? { status: 'unsupported', reasons } : { status: 'supported' };
+}
+
+// Whether the block draws an outline: asked for, with a width above 0.
+function outlined(block) {
+    if (!block) return false;
+    const on = block.hasOutline === true || block.hasOutline === 'true' || block.hasOutline === 1;
+    const width = Number(block.outlineWidth);
+    return on && Number.isFinite(width) && width > 0;
 }
 
 export { defaultRules as lottieRules };
