@@ -127,7 +127,7 @@ TEST_F(EditorPageTest, RestylesTheBlockClickedOnTheTimeline) {
         return true)js");
     const std::string second = page("return tessivoTest.state().project.blocks[1].id");
     page("tessivoTest.click('tab-style'); tessivoTest.clickBlock('" + second + "'); return true");
-    waitUntil("tessivoTest.state().ui.selection.join() === '" + second + "'", 5);
+    waitUntil("tessivoTest.state().ui.selection.join() === '" + second + "'", 10);
 
     // Another font than the block's, among those the panel offers.
     const std::string font = page(R"js(
@@ -136,16 +136,16 @@ TEST_F(EditorPageTest, RestylesTheBlockClickedOnTheTimeline) {
     ASSERT_FALSE(font.empty());
     page("tessivoTest.choose('style-font', '" + font + "'); tessivoTest.choose('style-color', '#ff3366'); "
          "return true");
-    waitUntil("tessivoTest.state().project.blocks[1].color === '#ff3366'", 5);
+    waitUntil("tessivoTest.state().project.blocks[1].color === '#ff3366'", 10);
     const Json styled = page("return tessivoTest.state().project.blocks.map((b) => [b.font, b.color])");
     EXPECT_EQ(styled, Json::parse(R"([["Bebas Neue", "#ffffff"], [")" + font + R"(", "#ff3366"]])"));
 
     // Ctrl+Z on the timeline takes back the colour, then the font.
     page("tessivoTest.key('z', {ctrlKey: true}, 'timeline-canvas'); return true");
-    waitUntil("tessivoTest.state().project.blocks[1].color === '#ffffff'", 5);
+    waitUntil("tessivoTest.state().project.blocks[1].color === '#ffffff'", 10);
     EXPECT_EQ(page("return tessivoTest.state().project.blocks[1].font"), font);
     page("tessivoTest.key('z', {ctrlKey: true}, 'timeline-canvas'); return true");
-    waitUntil("tessivoTest.state().project.blocks[1].font === 'Bebas Neue'", 5);
+    waitUntil("tessivoTest.state().project.blocks[1].font === 'Bebas Neue'", 10);
 }
 
 // Items of the simulator's timeline on tracks whose label holds `trackWord`.
@@ -275,7 +275,7 @@ TEST_F(EditorPageTest, SavesTheFilesThePageOffersWhereTheUserChooses) {
         chooser.requests.clear();
         chooser.answer = c.destination ? std::optional(session->folder() / c.destination) : std::nullopt;
         page(std::string(c.action) + "; return true");
-        ASSERT_TRUE(testing::waitFor([&] { return !chooser.requests.empty(); }, 5)) << "no file chooser";
+        ASSERT_TRUE(testing::waitFor([&] { return !chooser.requests.empty(); }, 10)) << "no file chooser";
         const std::string suggested = chooser.requests[0].suggestedName;
         EXPECT_TRUE(suggested.ends_with(c.suggestedEnd)) << suggested;
         if (!c.destination) {
@@ -287,7 +287,7 @@ TEST_F(EditorPageTest, SavesTheFilesThePageOffersWhereTheUserChooses) {
             continue;
         }
         const fs::path saved = session->folder() / c.destination;
-        ASSERT_TRUE(testing::waitFor([&] { return fs::exists(saved) && fs::file_size(saved) > 0; }, 5)) << saved;
+        ASSERT_TRUE(testing::waitFor([&] { return fs::exists(saved) && fs::file_size(saved) > 0; }, 10)) << saved;
         testing::runFor(0.1);
         std::ifstream in(saved);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
