@@ -1,6 +1,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { lottieCapabilityOf, lottieRules } from '../src/capability/lottie-capability.js';
+import { createRequire } from 'node:module';
+import { FIELD_DEFAULTS, lottieCapabilityOf, lottieRules } from '../src/capability/lottie-capability.js';
+
+const captions = createRequire(import.meta.url)('../../../resources/web/js/caption-renderer.js');
 
 const rules = {
     about: 'texte libre, ignoré',
@@ -77,4 +80,8 @@ test('an outline is capable only in the faces listed for outlines', () => {
     }
     // Without the list, outlines are not constrained.
     assert.equal(lottieCapabilityOf({ font: 'Bangers', hasOutline: true, outlineWidth: 3 }, { font: ['Bangers'] }).status, 'supported');
+});
+
+test('a field left out counts as the caption drawing module draws it', () => {
+    assert.deepEqual(FIELD_DEFAULTS, { ...captions.DEFAULTS });
 });

@@ -5,7 +5,8 @@
 import defaultRules from '../../../../resources/data/lottie-capability.json' with { type: 'json' };
 
 // The caption fields a rule may constrain, with the value the renderer uses
-// when a block leaves the field out.
+// when a block leaves the field out: the caption drawing module's defaults
+// (the tests hold the two tables equal; the module is not bundled twice).
 const FIELD_DEFAULTS = {
     text: '',
     startTime: 0,
@@ -96,4 +97,4 @@ function outlined(block) {
     return on && Number.isFinite(width) && width > 0;
 }
 
-export { defaultRules as lottieRules };
+export { defaultRules as lottieRules, FIELD_DEFAULTS };
