@@ -219,6 +219,39 @@ test('the preview draws again when a block changes at the same playhead, and onl
     assert.equal(rig.drawnCount, 4, 'the selection boxes are refreshed after every frame');
 });
 
+test('only changes to what the playhead shows draw the preview again', () => {
+    const entering = { ...caption('b3', 0, 'TROIS', 80), animIn: 'fade', animSpeed: 1.5, duration: 4 };
+    const under = caption('b4', 0.5, 'DESSOUS');
+    const cases = [
+        ['a block off screen is moved', { type: 'blocks/move', ids: ['b2'], delta: 1 }, 1],
+        ['a block off screen is restyled', { type: 'style/apply', scope: 'selection', patch: { color: '#ff0000' } }, 1, ['b2']],
+        ['a block off screen comes under the playhead', { type: 'blocks/move', ids: ['b2'], delta: -4.5 }, 2],
+        ['the block shown is moved in time, standing still', { type: 'blocks/move', ids: ['b1'], delta: 0.2 }, 1],
+        ['the block shown is moved in time while it enters', { type: 'blocks/move', ids: ['b3'], delta: 0.2 }, 2, [], [entering]],
+        ['the block shown is moved alone to another track', { type: 'blocks/move', ids: ['b1'], delta: 0, trackDelta: 1 }, 1],
+        ['the block shown passes another one, drawn over it', { type: 'blocks/move', ids: ['b1'], delta: 0.6 }, 2, [], [under]],
+        ['the block shown leaves the playhead', { type: 'blocks/move', ids: ['b1'], delta: 3 }, 2],
+        ['the block shown is restyled', { type: 'style/apply', scope: 'selection', patch: { color: '#00ff00' } }, 2, ['b1']],
+    ];
+    // [what changes, the change, clears expected after it, selection, other blocks]
+    const blocks = [caption('b1', 0, 'UN'), caption('b2', 5, 'DEUX')];
+    for (const [name, action, clears, selection = [], others = []] of cases) {
+        const rig = painterRig(blocks.concat(others), selection);
+        rig.store.dispatch({ type: 'playhead/set', time: 1 });
+        rig.painter.setRatio(0.5);
+        rig.frame();
+        rig.store.dispatch(action);
+        rig.frame();
+        assert.equal(rig.clears(), clears, name);
+        if (clears === 2) {
+            const { project } = rig.store.getState();
+            const shown = project.blocks.filter((b) => b.startTime <= 1 && 1 <= b.startTime + b.duration).map((b) => b.text);
+            const lastFrame = rig.ctx.ops.slice(rig.ctx.ops.map((o) => o.op).lastIndexOf('clear'));
+            assert.deepEqual([...new Set(lastFrame.filter((o) => o.op === 'fill').map((o) => o.text))].sort(), shown.sort(), name);
+        }
+    }
+});
+
 test('the selection boxes follow the selection among the captions shown', () => {
     const rig = painterRig([caption('b1', 0, 'HAUT', 20), caption('b2', 0, 'BAS', 80), caption('b3', 5, 'PLUS TARD')], ['b2', 'b3']);
     rig.painter.setRatio(1);

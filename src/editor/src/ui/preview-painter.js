@@ -1,9 +1,11 @@
 // Draws the store's project at the playhead into the preview canvas, with
 // the caption drawing module's own drawFrame, as the render page does.
 // Redraws at most once per animation frame and only when what is shown
-// changed (the playhead, the blocks, the frame size or the canvas
-// resolution); keeps the decoded blocks and their layouts between frames, so
-// a block is decoded and laid out again only when the store replaced it.
+// changed (the playhead, the blocks visible at it, the frame size or the
+// canvas resolution): a change to blocks off screen, such as a timeline drag
+// away from the playhead, leaves the canvas alone. Keeps the decoded blocks
+// and their layouts between frames, so a block is decoded and laid out again
+// only when the store replaced it.
 import { captionBounds } from './preview-geometry.js';
 
 // env: {canvas, store, captions (the drawing module), frames ({requestFrame,
@@ -18,7 +20,8 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
     let order = [];
     let decodedBlocks = null;
     let drawnKey = null;
-    let drawnBlocks = null;
+    let drawnShown = null;
+    let drawnStill = null;
     let frameRequest = null;
     let ratio = 0;
     let stopped = false;
@@ -48,6 +51,8 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
             fonts.load(`16px "${family}"`).then(() => {
                 layouts = new WeakMap();
                 drawnKey = null;
+                drawnShown = null;
+                drawnStill = null;
                 schedule();
             }, (error) => console.error(`Tessivo : police ${family}`, error));
         }
@@ -60,21 +65,37 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
         decode(project.blocks);
         if (!(ratio > 0)) return;
         const key = `${ui.playhead}|${project.width}x${project.height}@${ratio}`;
-        if (key !== drawnKey || drawnBlocks !== project.blocks) {
+        // The decoded blocks drawn at the playhead, in drawing order: the
+        // same objects at the same key draw the same pixels.
+        const shown = [];
+        for (const block of order) {
+            if (captions.visiblePose(block, ui.playhead, project.width, project.height)) shown.push(block);
+        }
+        // Other blocks standing still with the same looks draw the same
+        // pixels too (a drag in time of the blocks under the playhead).
+        const still = captions.frameState(shown, ui.playhead, project.width, project.height);
+        const stillKey = still.kind === 'static' ? still.key : null;
+        const unchanged = key === drawnKey && (sameList(shown, drawnShown) || (stillKey !== null && stillKey === drawnStill));
+        drawnShown = shown;
+        drawnStill = stillKey;
+        if (!unchanged) {
             drawnKey = key;
-            drawnBlocks = project.blocks;
             const width = Math.max(1, Math.round(project.width * ratio));
             const height = Math.max(1, Math.round(project.height * ratio));
             if (canvas.width !== width) canvas.width = width;
             if (canvas.height !== height) canvas.height = height;
             const frame = { width: project.width, height: project.height, pixelRatio: ratio };
             try {
-                captions.drawFrame(canvas.getContext('2d'), order, ui.playhead, frame, layouts);
+                captions.drawFrame(canvas.getContext('2d'), shown, ui.playhead, frame, layouts);
             } catch (error) {
                 console.error('Tessivo : aperçu non dessiné', error);
             }
         }
         onDrawn();
+    }
+
+    function sameList(a, b) {
+        return b !== null && a.length === b.length && a.every((item, i) => item === b[i]);
     }
 
     function schedule() {
