@@ -252,6 +252,37 @@ test('only changes to what the playhead shows draw the preview again', () => {
     }
 });
 
+test('the preview draws the captions the drawing module shows at the playhead, in its order', () => {
+    // Blocks as the drawing module reads them: times as texts, a missing
+    // duration (1 s by default), tracks out of order.
+    const blocks = [
+        { ...caption('high', 0.5, 'HAUT'), trackId: 2 },
+        { ...caption('text-time', 0, 'TEXTE'), startTime: '0.8', duration: '1' },
+        { ...caption('no-duration', 0.2, 'DÉFAUT'), duration: undefined },
+        caption('later', 0.9, 'APRÈS'),
+        caption('first', 0.1, 'AVANT'),
+        caption('gone', 3, 'PARTI'),
+        { ...caption('bad-time', 0, 'NAN'), startTime: 'abc' },
+    ];
+    for (const playhead of [0, 0.85, 1.1, 3.5]) {
+        const ctx = new FakeContext();
+        const canvas = { width: 300, height: 150, getContext: () => ctx };
+        const state = { project: { ...newProject({ fps: 25 }), blocks }, ui: { playhead, selection: [] } };
+        const store = { getState: () => state, subscribe: () => () => {} };
+        let pending = null;
+        const painter = createPainter({ canvas, store, captions, frames: { requestFrame: (fn) => { pending = fn; return 1; } } });
+        painter.setRatio(0.5);
+        pending();
+        const expected = captions.decodeSequences({ sequences: blocks })
+            .filter((b) => captions.visiblePose(b, playhead, 1920, 1080)).map((b) => b.text);
+        const drawn = [];
+        for (const o of ctx.texts()) if (o.op === 'fill' && drawn.at(-1) !== o.text) drawn.push(o.text);
+        assert.deepEqual(drawn, expected, `playhead ${playhead}`);
+        assert.deepEqual(painter.visibleItems().map((item) => item.id),
+            expected.map((text) => blocks.find((b) => b.text === text).id), `playhead ${playhead}`);
+    }
+});
+
 test('the selection boxes follow the selection among the captions shown', () => {
     const rig = painterRig([caption('b1', 0, 'HAUT', 20), caption('b2', 0, 'BAS', 80), caption('b3', 5, 'PLUS TARD')], ['b2', 'b3']);
     rig.painter.setRatio(1);

@@ -5,7 +5,8 @@
 // canvas resolution): a change to blocks off screen, such as a timeline drag
 // away from the playhead, leaves the canvas alone. Keeps the decoded blocks
 // and their layouts between frames, so a block is decoded and laid out again
-// only when the store replaced it.
+// only when the store replaced it, and decodes only the blocks that can be
+// under the playhead.
 import { captionBounds } from './preview-geometry.js';
 
 // env: {canvas, store, captions (the drawing module), frames ({requestFrame,
@@ -17,8 +18,8 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
     const idOf = new WeakMap();
     const requestedFamilies = new Set();
     let layouts = new WeakMap();
-    let order = [];
-    let decodedBlocks = null;
+    const fontsSeen = new Set();
+    let fontsOf = null;
     let drawnKey = null;
     let drawnShown = null;
     let drawnStill = null;
@@ -26,26 +27,50 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
     let ratio = 0;
     let stopped = false;
 
-    function decode(blocks) {
-        if (blocks === decodedBlocks) return;
-        decodedBlocks = blocks;
-        order = captions.sortBlocks(blocks.map((block) => {
-            let decoded = decodedOf.get(block);
-            if (!decoded) {
-                decoded = captions.decodeSequence(block);
-                decodedOf.set(block, decoded);
-                idOf.set(decoded, block.id);
-            }
-            return decoded;
-        }));
-        loadFonts();
+    function decoded(block) {
+        let d = decodedOf.get(block);
+        if (!d) {
+            d = captions.decodeSequence(block);
+            decodedOf.set(block, d);
+            idOf.set(d, block.id);
+        }
+        return d;
     }
 
-    // Layouts measured before a face arrived are wrong: they are dropped and
-    // the frame drawn again once it is there.
-    function loadFonts() {
+    // A start and a duration that are plain finite numbers decode to
+    // themselves: such a block is known to be off screen at `time` without
+    // decoding it, so a step of a drag over thousands of blocks decodes only
+    // the few under the playhead.
+    function surelyHidden(block, time) {
+        const start = block.startTime;
+        const duration = block.duration;
+        return Number.isFinite(start) && Number.isFinite(duration) && !(start <= time && time <= start + duration);
+    }
+
+    // The decoded blocks drawn at `time`, in drawing order (sorting these
+    // alone keeps the order they have among all the blocks).
+    function shownAt(blocks, time, width, height) {
+        const candidates = [];
+        for (const block of blocks) if (!surelyHidden(block, time)) candidates.push(decoded(block));
+        return captions.sortBlocks(candidates).filter((block) => captions.visiblePose(block, time, width, height));
+    }
+
+    // Faces are asked for as soon as a block uses them, shown or not, so
+    // playback does not meet them late. Each font name is resolved once.
+    function loadFonts(blocks) {
+        if (blocks === fontsOf) return;
+        fontsOf = blocks;
         if (!fonts || typeof fonts.load !== 'function') return;
-        for (const family of captions.declaredFamiliesUsed(order)) {
+        const fresh = [];
+        for (const block of blocks) {
+            const name = typeof block.font === 'string' ? block.font : decoded(block).font;
+            if (fontsSeen.has(name)) continue;
+            fontsSeen.add(name);
+            fresh.push(decoded(block));
+        }
+        // Layouts measured before a face arrived are wrong: they are dropped
+        // and the frame drawn again once it is there.
+        for (const family of captions.declaredFamiliesUsed(fresh)) {
             if (requestedFamilies.has(family)) continue;
             requestedFamilies.add(family);
             fonts.load(`16px "${family}"`).then(() => {
@@ -62,15 +87,12 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
         frameRequest = null;
         if (stopped) return;
         const { project, ui } = store.getState();
-        decode(project.blocks);
+        loadFonts(project.blocks);
         if (!(ratio > 0)) return;
         const key = `${ui.playhead}|${project.width}x${project.height}@${ratio}`;
         // The decoded blocks drawn at the playhead, in drawing order: the
         // same objects at the same key draw the same pixels.
-        const shown = [];
-        for (const block of order) {
-            if (captions.visiblePose(block, ui.playhead, project.width, project.height)) shown.push(block);
-        }
+        const shown = shownAt(project.blocks, ui.playhead, project.width, project.height);
         // Other blocks standing still with the same looks draw the same
         // pixels too (a drag in time of the blocks under the playhead).
         const still = captions.frameState(shown, ui.playhead, project.width, project.height);
@@ -106,12 +128,10 @@ export function createPainter({ canvas, store, captions, frames, fonts = null, o
     // neutral pose), in drawing order.
     function visibleItems() {
         const { project, ui } = store.getState();
-        decode(project.blocks);
         const frame = { width: project.width, height: project.height };
         const ctx = canvas.getContext('2d');
         const items = [];
-        for (const block of order) {
-            if (!captions.visiblePose(block, ui.playhead, frame.width, frame.height)) continue;
+        for (const block of shownAt(project.blocks, ui.playhead, frame.width, frame.height)) {
             let layout = layouts.get(block);
             if (!layout) {
                 layout = captions.layoutBlock(ctx, block, frame);
