@@ -219,6 +219,70 @@ test('the preview draws again when a block changes at the same playhead, and onl
     assert.equal(rig.drawnCount, 4, 'the selection boxes are refreshed after every frame');
 });
 
+test('only changes to what the playhead shows draw the preview again', () => {
+    const entering = { ...caption('b3', 0, 'TROIS', 80), animIn: 'fade', animSpeed: 1.5, duration: 4 };
+    const under = caption('b4', 0.5, 'DESSOUS');
+    const cases = [
+        ['a block off screen is moved', { type: 'blocks/move', ids: ['b2'], delta: 1 }, 1],
+        ['a block off screen is restyled', { type: 'style/apply', scope: 'selection', patch: { color: '#ff0000' } }, 1, ['b2']],
+        ['a block off screen comes under the playhead', { type: 'blocks/move', ids: ['b2'], delta: -4.5 }, 2],
+        ['the block shown is moved in time, standing still', { type: 'blocks/move', ids: ['b1'], delta: 0.2 }, 1],
+        ['the block shown is moved in time while it enters', { type: 'blocks/move', ids: ['b3'], delta: 0.2 }, 2, [], [entering]],
+        ['the block shown is moved alone to another track', { type: 'blocks/move', ids: ['b1'], delta: 0, trackDelta: 1 }, 1],
+        ['the block shown passes another one, drawn over it', { type: 'blocks/move', ids: ['b1'], delta: 0.6 }, 2, [], [under]],
+        ['the block shown leaves the playhead', { type: 'blocks/move', ids: ['b1'], delta: 3 }, 2],
+        ['the block shown is restyled', { type: 'style/apply', scope: 'selection', patch: { color: '#00ff00' } }, 2, ['b1']],
+    ];
+    // [what changes, the change, clears expected after it, selection, other blocks]
+    const blocks = [caption('b1', 0, 'UN'), caption('b2', 5, 'DEUX')];
+    for (const [name, action, clears, selection = [], others = []] of cases) {
+        const rig = painterRig(blocks.concat(others), selection);
+        rig.store.dispatch({ type: 'playhead/set', time: 1 });
+        rig.painter.setRatio(0.5);
+        rig.frame();
+        rig.store.dispatch(action);
+        rig.frame();
+        assert.equal(rig.clears(), clears, name);
+        if (clears === 2) {
+            const { project } = rig.store.getState();
+            const shown = project.blocks.filter((b) => b.startTime <= 1 && 1 <= b.startTime + b.duration).map((b) => b.text);
+            const lastFrame = rig.ctx.ops.slice(rig.ctx.ops.map((o) => o.op).lastIndexOf('clear'));
+            assert.deepEqual([...new Set(lastFrame.filter((o) => o.op === 'fill').map((o) => o.text))].sort(), shown.sort(), name);
+        }
+    }
+});
+
+test('the preview draws the captions the drawing module shows at the playhead, in its order', () => {
+    // Blocks as the drawing module reads them: times as texts, a missing
+    // duration (1 s by default), tracks out of order.
+    const blocks = [
+        { ...caption('high', 0.5, 'HAUT'), trackId: 2 },
+        { ...caption('text-time', 0, 'TEXTE'), startTime: '0.8', duration: '1' },
+        { ...caption('no-duration', 0.2, 'DÉFAUT'), duration: undefined },
+        caption('later', 0.9, 'APRÈS'),
+        caption('first', 0.1, 'AVANT'),
+        caption('gone', 3, 'PARTI'),
+        { ...caption('bad-time', 0, 'NAN'), startTime: 'abc' },
+    ];
+    for (const playhead of [0, 0.85, 1.1, 3.5]) {
+        const ctx = new FakeContext();
+        const canvas = { width: 300, height: 150, getContext: () => ctx };
+        const state = { project: { ...newProject({ fps: 25 }), blocks }, ui: { playhead, selection: [] } };
+        const store = { getState: () => state, subscribe: () => () => {} };
+        let pending = null;
+        const painter = createPainter({ canvas, store, captions, frames: { requestFrame: (fn) => { pending = fn; return 1; } } });
+        painter.setRatio(0.5);
+        pending();
+        const expected = captions.decodeSequences({ sequences: blocks })
+            .filter((b) => captions.visiblePose(b, playhead, 1920, 1080)).map((b) => b.text);
+        const drawn = [];
+        for (const o of ctx.texts()) if (o.op === 'fill' && drawn.at(-1) !== o.text) drawn.push(o.text);
+        assert.deepEqual(drawn, expected, `playhead ${playhead}`);
+        assert.deepEqual(painter.visibleItems().map((item) => item.id),
+            expected.map((text) => blocks.find((b) => b.text === text).id), `playhead ${playhead}`);
+    }
+});
+
 test('the selection boxes follow the selection among the captions shown', () => {
     const rig = painterRig([caption('b1', 0, 'HAUT', 20), caption('b2', 0, 'BAS', 80), caption('b3', 5, 'PLUS TARD')], ['b2', 'b3']);
     rig.painter.setRatio(1);

@@ -29,7 +29,8 @@ class RecordingContext {
     closePath() {}
     fill() { this.filledPaths.push({ color: this.fillStyle, rects: this.path.slice() }); }
     stroke() {}
-    fillRect() {}
+    strokeRect() {}
+    fillRect(x, y, w, h) { this.filledPaths.push({ color: this.fillStyle, rects: [{ x, y, w, h }] }); }
     fillText(text, x, y) { this.texts.push({ text, x, y, color: this.fillStyle }); }
 }
 
