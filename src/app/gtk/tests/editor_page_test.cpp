@@ -205,6 +205,60 @@ TEST_F(EditorPageTest, SmartSendPlacesEachBlockByItsRoute) {
     EXPECT_TRUE(anyHolds(overlay, "Lueur")) << timeline->dump();
 }
 
+// The effects tab lists the library the engine keeps (the included effects
+// among them); picking one and inserting it puts a Text+ title carrying the
+// selected block's text on the timeline, and the page says where.
+TEST_F(EditorPageTest, InsertsALibraryEffectIntoTheTimeline) {
+    openOnTimeline("25");
+    page(R"js(
+        tessivoEditor.store.dispatch({type: 'blocks/import', replace: true, blocks: [
+            {text: 'Titre de la bibliothèque', startTime: 0, duration: 2}]});
+        tessivoEditor.store.dispatch({type: 'selection/all'});
+        tessivoTest.click('tab-effects');
+        return true)js");
+    waitUntil("document.querySelectorAll('.fx-card').length >= 5", 30);
+    EXPECT_EQ(page("return tessivoTest.find('.fx-card', 'Pop Clean') !== null"), true);
+    page(R"js(
+        tessivoTest.clickElement(tessivoTest.find('.fx-card', 'Pop Clean'));
+        await tessivoTest.frames(2);
+        tessivoTest.clickElement(tessivoTest.find('button', 'Insérer dans Resolve'));
+        return true)js");
+    waitUntil("document.body.textContent.includes('Effet inséré')", 60);
+
+    const auto sent = session->lastMessage("fusionInsertEffect");
+    ASSERT_TRUE(sent.has_value());
+    EXPECT_EQ((*sent)["id"], "builtin-pop-clean");
+    const auto timeline = session->simTimeline();
+    ASSERT_TRUE(timeline.has_value());
+    const auto titles = itemNames(*timeline, "video");
+    ASSERT_EQ(titles.size(), 1u) << timeline->dump();
+    EXPECT_EQ(titles[0], "Text+") << timeline->dump();
+}
+
+// "Image Resolve" then "Capturer l'image": the preview's background becomes
+// the still of Resolve's current frame; over an empty viewer the page says so
+// and keeps its background.
+TEST_F(EditorPageTest, ShowsResolvesCurrentFrameBehindThePreview) {
+    openOnTimeline("25", true);
+    const char* capture = R"js(
+        tessivoTest.clickElement(document.querySelector('input[name="preview-background"][value="still"]'));
+        await tessivoTest.frames(2);
+        tessivoTest.clickElement(tessivoTest.find('button', 'Capturer l’image'));
+        return true)js";
+    page(capture);
+    waitUntil("tessivoTest.state().ui.engine.requests.still.status === 'done'", 60);
+    EXPECT_EQ(page("return tessivoTest.state().ui.preview.stillDataUrl || ''"), "");
+    EXPECT_EQ(page("return document.body.textContent.includes('aucune image')"), true);
+
+    ASSERT_TRUE(session->sim({"add-clip", "--name", "Plan large", "--start", "0", "--duration", "10s"}))
+        << session->error();
+    page(R"js(
+        tessivoTest.clickElement(tessivoTest.find('button', 'Capturer l’image'));
+        return true)js");
+    waitUntil("(tessivoTest.state().ui.preview.stillDataUrl || '').startsWith('data:image/jpeg;base64,')", 60);
+    EXPECT_EQ(page("return tessivoTest.state().ui.preview.background"), "still");
+}
+
 int maxAlpha(const testing::ProbedFrame& frame) {
     int best = 0;
     for (size_t i = 3; i < frame.rgba.size(); i += 4) best = std::max<int>(best, frame.rgba[i]);

@@ -294,6 +294,18 @@ const clickAt = (target, x, y, modifiers) => {
 const centre = (r) => ({ x: r.left + r.width / 2, y: r.top + r.height / 2 });
 window.tessivoTest = {
     el,
+    // The first element matching `selector` whose text holds `text`.
+    find(selector, text) {
+        const found = [...document.querySelectorAll(selector)].find((e) => e.textContent.includes(text));
+        if (!found) throw new Error(`no ${selector} holding « ${text} »`);
+        return found;
+    },
+    clickElement(target) {
+        if (target.disabled) throw new Error(`${target.textContent.trim()} is disabled`);
+        target.focus();
+        const c = centre(target.getBoundingClientRect());
+        clickAt(target, c.x, c.y);
+    },
     click(id, modifiers) {
         const target = el(id);
         if (target.disabled) throw new Error(`${id} is disabled`);
