@@ -183,13 +183,19 @@ def make_title(resolve, project, pool, folder, name, template):
     timeline = pool.CreateEmptyTimeline(name)
     if not timeline:
         raise Failure("Resolve n'a pas pu créer « %s » dans le chutier partagé." % name)
-    if not project.SetCurrentTimeline(timeline) or not resolve.OpenPage("edit"):
-        raise Failure("Resolve n'a pas pu ouvrir « %s » dans la page Montage." % name)
-    item = timeline.InsertFusionTitleIntoTimeline("Text+")
-    if not item:
-        raise Failure("Resolve n'a pas pu créer le titre Text+ de « %s »." % name)
-    if not item.ImportFusionComp(template):
-        raise Failure("Resolve n'a pas pu charger la composition de « %s »." % name)
+    try:
+        if not project.SetCurrentTimeline(timeline) or not resolve.OpenPage("edit"):
+            raise Failure("Resolve n'a pas pu ouvrir « %s » dans la page Montage." % name)
+        item = timeline.InsertFusionTitleIntoTimeline("Text+")
+        if not item:
+            raise Failure("Resolve n'a pas pu créer le titre Text+ de « %s »." % name)
+        if not item.ImportFusionComp(template):
+            raise Failure("Resolve n'a pas pu charger la composition de « %s »." % name)
+    except Failure:
+        # A timeline left without its title would stand in the bin for the
+        # effect, and the next run would never make the title again.
+        pool.DeleteTimelines([timeline])
+        raise
 
 
 def shared_metadata(root, effect_id, base, title_name, template):

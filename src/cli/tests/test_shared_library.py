@@ -111,3 +111,47 @@ def test_missing_module_fails_through_the_runner(lib, tmp_path):
            if "function" in c]
     assert len(out) == 1 and out[0][0] == RESULT
     assert out[0][1]["success"] is False and "Module bibliothèque absent." in out[0][1]["message"]
+
+
+def test_refresh_of_a_shared_effect_goes_through_the_shared_library(lib):
+    calls(lib, "fusionSharedLibraryCreate")
+    frames = lib.root / "shared-builtin-typewriter" / "preview"
+    for frame in frames.iterdir():
+        frame.unlink()
+    out = [(c["function"], c["payload"]) for c in
+           lib.run([{"type": "fusionRefreshPreview", "payload": {"id": "shared-builtin-typewriter"}}]) if "function" in c]
+    assert [f for f, _ in out] == [LOADED, RESULT]
+    assert out[-1][1]["success"] is True and out[-1][1]["id"] == "shared-builtin-typewriter"
+    assert len(list(frames.iterdir())) == 12
+    typewriter = next(e for e in out[0][1]["effects"] if e["id"] == "shared-builtin-typewriter")
+    assert len(typewriter["previewFrames"]) == 12
+
+
+def test_scan_takes_in_a_title_someone_put_into_the_bin(lib):
+    calls(lib, "fusionSharedLibraryScan")  # makes the bin
+    code = ("import DaVinciResolveScript as d\n"
+            "r = d.scriptapp('Resolve'); p = r.GetProjectManager().GetCurrentProject(); pool = p.GetMediaPool()\n"
+            "b = [f for f in pool.GetCurrentFolder().GetSubFolderList() if f.GetName() == 'Tessivo'][0]\n"
+            "assert pool.SetCurrentFolder(b)\n"
+            "t = pool.CreateEmptyTimeline('Titre maison'); assert p.SetCurrentTimeline(t)\n"
+            "assert t.InsertFusionTitleIntoTimeline('Text+')\n")
+    env = dict(lib.env, PYTHONPATH=os.path.join(SCRIPTING, "Modules"), RESOLVE_SCRIPT_API=SCRIPTING,
+               RESOLVE_SCRIPT_LIB=os.path.join(os.path.dirname(SCRIPTING), "libs", "Fusion", "fusionscript.so"))
+    subprocess.run(["/usr/bin/python3", "-c", code], env=env, check=True)
+    out = calls(lib, "fusionSharedLibraryScan")
+    assert out[-1][1]["success"] is True and out[-1][1]["found"] == 1
+    [found] = shared_ids(lib)
+    assert found.startswith("shared-")
+    metadata = json.loads((lib.root / found / "metadata.json").read_text())
+    assert metadata["name"] == "Titre maison" and "TextPlus" in (lib.root / found / "template.setting").read_text()
+    assert [p["message"] for f, p in out if f == PROGRESS] == ["Aperçu 1/1 · calcul dans Resolve…"]
+
+
+def test_a_title_that_cannot_be_made_leaves_nothing_behind(lib):
+    lib.sim("fault", "set", "ImportFusionComp", "none", "--times", "1")
+    out = calls(lib, "fusionSharedLibraryCreate")
+    assert [f for f, _ in out] == [RESULT] and out[0][1]["success"] is False
+    assert "composition" in out[0][1]["message"]
+    again = calls(lib, "fusionSharedLibraryCreate")
+    assert again[-1][1]["success"] is True and again[-1][1]["created"] == 3
+    assert len(shared_ids(lib)) == 3
