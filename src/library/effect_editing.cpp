@@ -69,6 +69,11 @@ bool hasControlCharacter(const std::string& text) {
     });
 }
 
+bool isIncluded(const std::string& id) {
+    const auto& included = includedFusionEffectIDs();
+    return std::find(included.begin(), included.end(), id) != included.end();
+}
+
 Error labelError(const char* message) { return Error{kDomainFusion, kLibraryBadEffectName, message}; }
 
 void removeFolderQuietly(const fs::path& folder) {
@@ -245,6 +250,8 @@ void FusionEffectEditing::runPreviewRefresh(const Json& payload) {
     if (!metadata) return fail(metadata.error().message);
     if (stringValue(metadata.value(), "source", "") == "built-in")
         return fail("Les modèles intégrés n'ont pas de clip Resolve source à prélever.");
+    // Their frames ship with the application, whose resources stay untouched.
+    if (isIncluded(id.value())) return fail("Les effets inclus dans Tessivo n'ont pas de clip Resolve source à prélever.");
 
     const fs::path previews = store_.fusionEffectDirectory(id.value(), root.value()) / "preview";
     std::error_code code;
@@ -311,9 +318,8 @@ void FusionEffectEditing::archiveFusionEffect(const Json& payload) {
     if (!id) return fail(id.error().message);
     auto root = store_.fusionLibraryRoot();
     if (!root) return fail(root.error().message);
-    const auto& included = includedFusionEffectIDs();
     // Their folders belong to the application's resources, which stay untouched.
-    if (std::find(included.begin(), included.end(), id.value()) != included.end())
+    if (isIncluded(id.value()))
         return fail("Les effets inclus dans Tessivo ne peuvent pas être archivés.");
     auto metadata = store_.readFusionMetadata(id.value(), root.value());
     if (!metadata) return fail(metadata.error().message);

@@ -79,9 +79,14 @@ def test_capture_whose_preview_fails_is_still_a_usable_effect(lib):
     assert "Sans aperçu" in [e["name"] for e in listed]
 
 
-def test_refresh_of_a_builtin_is_error_7(lib):
-    out = lib.ask("fusionRefreshPreview", {"id": "builtin-pop-clean"}, callback=PREVIEWED)
-    assert out == {"success": False, "error": "Les modèles intégrés n'ont pas de clip Resolve source à prélever."}
+@pytest.mark.parametrize("effect, error", [
+    ("builtin-pop-clean", "Les modèles intégrés n'ont pas de clip Resolve source à prélever."),
+    ("included-shine", "Les effets inclus dans Tessivo n'ont pas de clip Resolve source à prélever."),
+    ("../x", "Identifiant d'effet Fusion invalide."),
+])
+def test_refresh_refused_before_resolve(lib, effect, error):
+    out = lib.ask("fusionRefreshPreview", {"id": effect}, callback=PREVIEWED)
+    assert out == {"success": False, "error": error}
 
 
 def test_rename_accepts_and_refuses(lib):
