@@ -6,8 +6,10 @@
 #include "delivery/smart_delivery.h"
 #include "delivery/smart_steps.h"
 #include "fusion/fusion_route.h"
+#include "library/effect_editing.h"
 #include "library/fusion_library.h"
 #include "library/native_template.h"
+#include "library/shared_library.h"
 #include "library/still_preview.h"
 #include "lottie/lottie_route.h"
 #include "platform/log.h"
@@ -89,8 +91,15 @@ ExportEngine::ExportEngine(Options options)
     smartDelivery_ = std::make_unique<SmartDelivery>(*this, *smartSteps_);
     fusionLibrary_ = std::make_unique<FusionEffectLibrary>(*this, applicationSupportDirectory(),
                                                            options_.configuration.resourcesFolder);
-    stillPreview_ = std::make_unique<StillPreview>(*this, options_.configuration.resourcesFolder);
+    // The shared library reloads the editor's list after each operation, and
+    // holds Resolve for itself while it runs: still previews are answered as stale.
+    sharedLibrary_ = std::make_unique<SharedLibrary>(*this, fusionLibrary_->store(), options_.configuration.resourcesFolder,
+                                                     [this] { fusionLibrary_->loadFusionEffectLibrary(); });
+    stillPreview_ = std::make_unique<StillPreview>(*this, options_.configuration.resourcesFolder,
+                                                   [this] { return sharedLibrary_->sharedLibraryBusy(); });
     nativeTemplate_ = std::make_unique<NativeTemplate>(*this);
+    effectEditing_ = std::make_unique<FusionEffectEditing>(
+        *this, fusionLibrary_->store(), [this](const std::string& id) { sharedLibrary_->runSharedLibraryOperation("preview", id); });
 }
 
 ExportEngine::~ExportEngine() {
@@ -120,6 +129,12 @@ void ExportEngine::registerOperations() {
         {"fusionLibraryLoad", [](ExportEngine& e, Json) { e.fusionLibrary_->loadFusionEffectLibrary(); }},
         {"fusionInsertEffect", [](ExportEngine& e, Json p) { e.fusionLibrary_->insertFusionEffect(p); }},
         {"fusionApplyToSelectedTitle", [](ExportEngine& e, Json p) { e.fusionLibrary_->applyFusionEffectToSelectedTitle(p); }},
+        {"fusionSharedLibraryScan", [](ExportEngine& e, Json) { e.sharedLibrary_->runSharedLibraryOperation("scan"); }},
+        {"fusionSharedLibraryCreate", [](ExportEngine& e, Json) { e.sharedLibrary_->runSharedLibraryOperation("create"); }},
+        {"fusionCaptureCurrent", [](ExportEngine& e, Json p) { e.effectEditing_->captureCurrentFusionEffect(p); }},
+        {"fusionRefreshPreview", [](ExportEngine& e, Json p) { e.effectEditing_->refreshFusionEffectPreview(p); }},
+        {"fusionUpdateEffect", [](ExportEngine& e, Json p) { e.effectEditing_->updateFusionEffectMetadata(p); }},
+        {"fusionDeleteEffect", [](ExportEngine& e, Json p) { e.effectEditing_->archiveFusionEffect(p); }},
         {"fusionNativeTemplateStatus", [](ExportEngine& e, Json) { e.nativeTemplate_->publishFusionNativeTemplateStatus(); }},
         {"fusionNativeTemplateRegister", [](ExportEngine& e, Json) { e.nativeTemplate_->registerFusionNativeTemplate(); }},
         // A live upsert is an insertion answered through the live callback.

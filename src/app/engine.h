@@ -27,6 +27,8 @@ class EngineSmartSteps;
 class FusionEffectLibrary;
 class StillPreview;
 class NativeTemplate;
+class FusionEffectEditing;
+class SharedLibrary;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -91,6 +93,7 @@ public:
     RenderJob& renderJob() { return *renderJob_; }
     ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
     FusionEffectLibrary& fusionEffectLibrary() { return *fusionLibrary_; }
+    SharedLibrary& sharedLibrary() { return *sharedLibrary_; }
 
     // Main thread. The main window opaque and clickable again.
     void endFusionLiveBuildPresentation();
@@ -128,6 +131,8 @@ private:
     std::unique_ptr<FusionEffectLibrary> fusionLibrary_;
     std::unique_ptr<StillPreview> stillPreview_;
     std::unique_ptr<NativeTemplate> nativeTemplate_;
+    std::unique_ptr<FusionEffectEditing> effectEditing_;
+    std::unique_ptr<SharedLibrary> sharedLibrary_;
 };
 
 }  // namespace tessivo

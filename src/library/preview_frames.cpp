@@ -26,7 +26,14 @@ struct BytesRelease {
 
 Pixbuf thumbnail(const fs::path& file, int maxSide) {
     GError* error = nullptr;
-    Pixbuf loaded(gdk_pixbuf_new_from_file(file.c_str(), &error));
+    // A large image is decoded straight at the thumbnail's size (JPEG decodes
+    // at a fraction of its size several times faster); turning it a quarter
+    // afterwards keeps its largest side.
+    int fileWidth = 0, fileHeight = 0;
+    const bool large = gdk_pixbuf_get_file_info(file.c_str(), &fileWidth, &fileHeight) &&
+                       std::max(fileWidth, fileHeight) > maxSide;
+    Pixbuf loaded(large ? gdk_pixbuf_new_from_file_at_scale(file.c_str(), maxSide, maxSide, TRUE, &error)
+                        : gdk_pixbuf_new_from_file(file.c_str(), &error));
     if (error) g_error_free(error);
     if (!loaded) return nullptr;
     // The orientation tag is applied first, so the largest side is measured as shown.

@@ -71,7 +71,9 @@ TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) 
                                          "exportResolveStillPreview", "fusionLibraryLoad", "fusionInsertEffect",
                                          "fusionApplyToSelectedTitle", "fusionNativeTemplateStatus",
                                          "fusionNativeTemplateRegister", "fusionLiveUpsert", "fusionLiveDelete",
-                                         "fusionLiveBuildEnd"};
+                                         "fusionLiveBuildEnd", "fusionCaptureCurrent", "fusionRefreshPreview",
+                                         "fusionUpdateEffect", "fusionDeleteEffect", "fusionSharedLibraryScan",
+                                         "fusionSharedLibraryCreate"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);
