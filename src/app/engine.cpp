@@ -14,6 +14,7 @@
 #include "lottie/lottie_route.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "presence/floating_palette.h"
 #include "render/render_job.h"
 #include "resolve/subtitle_import.h"
 
@@ -27,8 +28,6 @@
 namespace tessivo {
 
 namespace {
-
-constexpr const char* kPaletteEnabledKey = "TessivoFloatingFusionPaletteEnabled";
 
 bool launchDefaultHandler(const std::string& uri) {
     GErrorOut error;
@@ -100,6 +99,9 @@ ExportEngine::ExportEngine(Options options)
     nativeTemplate_ = std::make_unique<NativeTemplate>(*this);
     effectEditing_ = std::make_unique<FusionEffectEditing>(
         *this, fusionLibrary_->store(), [this](const std::string& id) { sharedLibrary_->runSharedLibraryOperation("preview", id); });
+    floatingPalette_ = std::make_unique<FloatingPalette>(*this, *fusionLibrary_, options_.configuration.resourcesFolder,
+                                                         [this] { return nativeTemplate_->fusionNativeTemplateSource().has_value(); });
+    fusionLibrary_->setPaletteStatusSink([this](const std::string& status) { floatingPalette_->setStatus(status); });
 }
 
 ExportEngine::~ExportEngine() {
@@ -147,6 +149,9 @@ void ExportEngine::registerOperations() {
         // Recognised, and has no effect.
         {"fusionLiveBuildBegin", [](ExportEngine&, Json) {}},
         {"fusionLiveBuildEnd", [](ExportEngine& e, Json) { e.endFusionLiveBuildPresentation(); }},
+        {"fusionFloatingPaletteShow", [](ExportEngine& e, Json) { e.floatingPalette_->showFloatingFusionPalette(); }},
+        {"fusionFloatingPaletteSetEnabled",
+         [](ExportEngine& e, Json p) { e.floatingPalette_->setFloatingFusionPaletteEnabled(boolValue(p, "enabled", false)); }},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},
         {"frameReady", [](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }},
     };
@@ -164,6 +169,7 @@ void ExportEngine::setup(std::weak_ptr<MainWebView> webView) { webView_ = std::m
 void ExportEngine::shutdown() {
     if (auto view = webView_.lock()) view->removeMessageHandler();
     if (renderJob_->isRendering()) renderJob_->cancelExport();
+    floatingPalette_->shutdown();
     runner_->shutdown();
 }
 

@@ -29,6 +29,7 @@ class StillPreview;
 class NativeTemplate;
 class FusionEffectEditing;
 class SharedLibrary;
+class FloatingPalette;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -94,6 +95,7 @@ public:
     ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
     FusionEffectLibrary& fusionEffectLibrary() { return *fusionLibrary_; }
     SharedLibrary& sharedLibrary() { return *sharedLibrary_; }
+    FloatingPalette& floatingPalette() { return *floatingPalette_; }
 
     // Main thread. The main window opaque and clickable again.
     void endFusionLiveBuildPresentation();
@@ -133,6 +135,7 @@ private:
     std::unique_ptr<NativeTemplate> nativeTemplate_;
     std::unique_ptr<FusionEffectEditing> effectEditing_;
     std::unique_ptr<SharedLibrary> sharedLibrary_;
+    std::unique_ptr<FloatingPalette> floatingPalette_;
 };
 
 }  // namespace tessivo
