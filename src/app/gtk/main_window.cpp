@@ -1,6 +1,8 @@
 #include "app/gtk/main_window.h"
 
 #include "app/gtk/offscreen_render_surface.h"
+#include "app/gtk/palette_window.h"
+#include "presence/floating_palette.h"
 #include "app/gtk/style.h"
 
 #include <algorithm>
@@ -84,6 +86,14 @@ MainWindow::MainWindow(GtkApplication* application, std::shared_ptr<ExportEngine
     engine_->setPublishedStateObserver([this] { publishedStateChanged(); });
     overlay_->update(engine_->published());
 
+    // The floating palette shows with Resolve in front where the desktop says
+    // which application is active; elsewhere only from the editor.
+    engine_->floatingPalette().setViewFactory(paletteWindowFactory(engine_->settings()));
+    activeWindowWatch_ = ActiveWindowWatch::start([weakEngine](const ActiveApplication& app) {
+        if (auto engine = weakEngine.lock()) engine->floatingPalette().handleActivatedApplication(app);
+    });
+    engine_->floatingPalette().setActivationWatchAvailable(activeWindowWatch_ != nullptr);
+
     g_signal_connect(toplevel, "destroy", G_CALLBACK(onDestroyed), this);
     g_signal_connect(toplevel, "delete-event", G_CALLBACK(onDeleteEvent), this);
 
@@ -145,6 +155,7 @@ void MainWindow::contentClosed() {
     if (pageLeftSignal_) g_signal_handler_disconnect(webViewHost_->webView(), pageLeftSignal_);
     pageLeftSignal_ = 0;
     engine_->setPublishedStateObserver(nullptr);
+    activeWindowWatch_.reset();
     engine_->shutdown();
     webViewHost_->removeMessageHandler();
     engine_->setSavePanel(nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/engine.h"
+#include "app/gtk/active_window_watch.h"
 #include "app/gtk/gtk_save_panel.h"
 #include "app/gtk/page_downloads.h"
 #include "app/gtk/render_overlay.h"
@@ -56,6 +57,8 @@ public:
     // The files the page offers for saving (none once the window is closed).
     PageDownloads* downloads() { return downloads_.get(); }
     ExportEngine& engine() { return *engine_; }
+    // What follows the active application for the palette (none: not on X11).
+    ActiveWindowWatch* activeWindowWatch() { return activeWindowWatch_.get(); }
 
     // Main thread. Closes the window as its close button does: the window is
     // hidden at once, the page is let go first (its pagehide handlers run,
@@ -85,6 +88,8 @@ private:
     std::unique_ptr<GtkSavePanel> savePanel_;
     std::unique_ptr<GtkSavePanel> downloadPanel_;
     std::unique_ptr<PageDownloads> downloads_;
+    // Nullptr when the desktop does not report the active application.
+    std::unique_ptr<ActiveWindowWatch> activeWindowWatch_;
     bool closed_ = false;
     // While a requested close waits for the page: the time limit's source.
     guint closing_ = 0;
