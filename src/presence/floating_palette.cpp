@@ -133,6 +133,7 @@ void FloatingPalette::sendState(bool enabled, bool visible) {
 
 void FloatingPalette::scheduleRefresh() {
     auto weak = engine_.weakContext();
+    // Runs on the export queue.
     engine_.exportQueue().post([this, weak] {
         if (auto engine = weak.lock()) refresh();
     });
@@ -155,10 +156,12 @@ void FloatingPalette::refresh() {
     });
     engine_.runner().runResolvePython(resolveComfortScript(resourcesFolder_), {"snapshot", "{}"}, kTrackListTimeLimit,
                                       [this, weak](Result<Json> outcome) {
+        // Any thread (the runner's completion).
+        auto engine = weak.lock();
         // No answer, a time limit or a failure: the previous choices stay.
-        if (!outcome || !boolValue(outcome.value(), "success", false)) return;
+        if (!engine || !outcome || !boolValue(outcome.value(), "success", false)) return;
         auto choices = paletteTrackChoices(outcome.value());
-        engine_.mainQueue().post([this, weak, choices = std::move(choices)]() mutable {
+        engine->mainQueue().post([this, weak, choices = std::move(choices)]() mutable {
             if (!weak.lock()) return;
             model_.trackChoices = std::move(choices);
             modelChanged();
@@ -170,6 +173,7 @@ void FloatingPalette::insertFloatingFusionEffect(const std::string& id, const st
     const bool native = nativeTemplateRegistered_ && nativeTemplateRegistered_();
     auto weak = engine_.weakContext();
     engine_.exportQueue().post([this, weak, id, targetTrack, native] {
+        // Export queue: the library's files are read off the main thread.
         auto engine = weak.lock();
         if (!engine) return;
         auto fail = [&](const std::string& message) {
