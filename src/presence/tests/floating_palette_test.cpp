@@ -35,11 +35,15 @@ struct FakePalette final : PaletteView {
 
 class FloatingPaletteTest : public ::testing::Test {
 protected:
+    static std::filesystem::path& dataFolder() {
+        static std::filesystem::path folder = temporaryDirectory() / ("tessivo-palette-" + makeUUID());
+        return folder;
+    }
     static void SetUpTestSuite() {
         // The library's folder goes to a scratch data folder (read once by GLib).
-        static const auto data = temporaryDirectory() / ("tessivo-palette-" + makeUUID());
-        g_setenv("XDG_DATA_HOME", data.c_str(), TRUE);
+        g_setenv("XDG_DATA_HOME", dataFolder().c_str(), TRUE);
     }
+    static void TearDownTestSuite() { std::filesystem::remove_all(dataFolder()); }
     void SetUp() override {
         ExportEngine::Options options;
         options.configuration.settingsFile = temporaryDirectory() / ("tessivo-settings-" + makeUUID()) / "settings.ini";
