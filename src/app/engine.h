@@ -29,6 +29,8 @@ class StillPreview;
 class NativeTemplate;
 class FusionEffectEditing;
 class SharedLibrary;
+class TimelineWatch;
+class TimelineSync;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -94,6 +96,7 @@ public:
     ExactWebDelivery& exactWebDelivery() { return *exactWebDelivery_; }
     FusionEffectLibrary& fusionEffectLibrary() { return *fusionLibrary_; }
     SharedLibrary& sharedLibrary() { return *sharedLibrary_; }
+    TimelineWatch& timelineWatch() { return *timelineWatch_; }
 
     // Main thread. The main window opaque and clickable again.
     void endFusionLiveBuildPresentation();
@@ -133,6 +136,8 @@ private:
     std::unique_ptr<NativeTemplate> nativeTemplate_;
     std::unique_ptr<FusionEffectEditing> effectEditing_;
     std::unique_ptr<SharedLibrary> sharedLibrary_;
+    std::unique_ptr<TimelineWatch> timelineWatch_;
+    std::unique_ptr<TimelineSync> timelineSync_;
 };
 
 }  // namespace tessivo

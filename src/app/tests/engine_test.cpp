@@ -73,7 +73,8 @@ TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) 
                                          "fusionNativeTemplateRegister", "fusionLiveUpsert", "fusionLiveDelete",
                                          "fusionLiveBuildEnd", "fusionCaptureCurrent", "fusionRefreshPreview",
                                          "fusionUpdateEffect", "fusionDeleteEffect", "fusionSharedLibraryScan",
-                                         "fusionSharedLibraryCreate"};
+                                         "fusionSharedLibraryCreate", "fusionTimelineWatchStart",
+                                         "fusionTimelineWatchStop", "fusionTimelineLoad", "fusionTimelineSeek"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);
