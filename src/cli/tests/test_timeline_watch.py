@@ -296,3 +296,22 @@ def test_the_reported_frame_follows_the_displayed_timecode(tmp_path, fps, start,
     finally:
         if session.process.poll() is None:
             session.process.kill()
+
+
+def test_the_shared_library_pauses_the_watch_and_drops_sync_requests(live):
+    live.sim("bin", "Power Bins", "--current")
+    live.sim("fault", "set", "GetMediaPool", "hang", "--seconds", "2", "--times", "1")
+    live.start()
+    live.send("fusionTimelineWatchStart")
+    live.next(PLAYHEAD)
+    live.send("fusionSharedLibraryScan")
+    time.sleep(0.8)
+    # The library holds Resolve: no watch child, and a load gets no answer.
+    assert watch_children(live.process.pid) == []
+    live.send("fusionTimelineLoad")
+    live.next("window.onFusionSharedLibraryResult", timeout=20)
+    # Afterwards the watch runs again and reports where Resolve is.
+    assert live.next(PLAYHEAD, timeout=5)["success"] is True
+    assert len(watch_children(live.process.pid)) == 1
+    assert live.quiet(LOADED, 2) == []
+    live.close()
