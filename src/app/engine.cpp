@@ -1,5 +1,7 @@
 #include "app/engine.h"
 
+#include "app/timeline_watch.h"
+
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"
 #include "delivery/exact_web_delivery.h"
@@ -94,6 +96,13 @@ ExportEngine::ExportEngine(Options options)
     // holds Resolve for itself while it runs: still previews are answered as stale.
     sharedLibrary_ = std::make_unique<SharedLibrary>(*this, fusionLibrary_->store(), options_.configuration.resourcesFolder,
                                                      [this] { fusionLibrary_->loadFusionEffectLibrary(); });
+    // The timeline watch and its sync step aside while the shared library drives Resolve.
+    timelineWatch_ = std::make_unique<TimelineWatch>(*this);
+    timelineSync_ = std::make_unique<TimelineSync>(*this, options_.configuration.resourcesFolder,
+                                                   [this] { return sharedLibrary_->sharedLibraryBusy(); });
+    sharedLibrary_->setTimelineHooks({[this] { timelineWatch_->stopFusionTimelineWatch(); },
+                                      [this] { timelineWatch_->startFusionTimelineWatch(); },
+                                      [this] { timelineSync_->clearPendingSync(); }});
     stillPreview_ = std::make_unique<StillPreview>(*this, options_.configuration.resourcesFolder,
                                                    [this] { return sharedLibrary_->sharedLibraryBusy(); });
     nativeTemplate_ = std::make_unique<NativeTemplate>(*this);
@@ -109,6 +118,8 @@ ExportEngine::~ExportEngine() {
     // end the children first, so that stopping the queue cannot wait for a
     // script's time limit.
     runner_->shutdown();
+    // The watch child and its reader end before the queue it posts to.
+    timelineWatch_->shutdown();
     // Stop the serial queues (each finishes the item it is running) before the
     // components their work refers to go away.
     fusionTimelineWatchQueue_.reset();
@@ -151,7 +162,11 @@ void ExportEngine::registerOperations() {
         {"fusionLiveBuildEnd", [](ExportEngine& e, Json) { e.endFusionLiveBuildPresentation(); }},
         {"fusionFloatingPaletteShow", [](ExportEngine& e, Json) { e.floatingPalette_->showFloatingFusionPalette(); }},
         {"fusionFloatingPaletteSetEnabled",
-         [](ExportEngine& e, Json p) { e.floatingPalette_->setFloatingFusionPaletteEnabled(boolValue(p, "enabled", false)); }},
+         [](ExportEngine& e, Json p) { e.floatingPalette_->setFloatingFusionPaletteEnabled(boolValue(p, "enabled", true)); }},
+        {"fusionTimelineWatchStart", [](ExportEngine& e, Json) { e.timelineWatch_->startFusionTimelineWatch(); }},
+        {"fusionTimelineWatchStop", [](ExportEngine& e, Json) { e.timelineWatch_->stopFusionTimelineWatch(); }},
+        {"fusionTimelineLoad", [](ExportEngine& e, Json p) { e.timelineSync_->syncFusionTimeline(std::move(p)); }},
+        {"fusionTimelineSeek", [](ExportEngine& e, Json p) { e.timelineSync_->syncFusionTimeline(std::move(p)); }},
         {"openExternal", [](ExportEngine& e, Json p) { e.openExternal(p); }},
         {"frameReady", [](ExportEngine& e, Json p) { e.renderJob_->captureAndEncodeFrame(p); }},
     };
@@ -171,6 +186,7 @@ void ExportEngine::shutdown() {
     if (renderJob_->isRendering()) renderJob_->cancelExport();
     floatingPalette_->shutdown();
     runner_->shutdown();
+    timelineWatch_->shutdown();
 }
 
 // Main thread.

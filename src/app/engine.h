@@ -30,6 +30,8 @@ class NativeTemplate;
 class FusionEffectEditing;
 class SharedLibrary;
 class FloatingPalette;
+class TimelineWatch;
+class TimelineSync;
 
 class ExportEngine final : public EngineContext, public std::enable_shared_from_this<ExportEngine> {
 public:
@@ -96,6 +98,7 @@ public:
     FusionEffectLibrary& fusionEffectLibrary() { return *fusionLibrary_; }
     SharedLibrary& sharedLibrary() { return *sharedLibrary_; }
     FloatingPalette& floatingPalette() { return *floatingPalette_; }
+    TimelineWatch& timelineWatch() { return *timelineWatch_; }
 
     // Main thread. The main window opaque and clickable again.
     void endFusionLiveBuildPresentation();
@@ -136,6 +139,8 @@ private:
     std::unique_ptr<FusionEffectEditing> effectEditing_;
     std::unique_ptr<SharedLibrary> sharedLibrary_;
     std::unique_ptr<FloatingPalette> floatingPalette_;
+    std::unique_ptr<TimelineWatch> timelineWatch_;
+    std::unique_ptr<TimelineSync> timelineSync_;
 };
 
 }  // namespace tessivo

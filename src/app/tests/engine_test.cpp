@@ -74,7 +74,8 @@ TEST_F(EngineTest, EveryProtocolTypeIsListedAndOnlyTheBuiltOnesHaveAnOperation) 
                                          "fusionLiveBuildEnd", "fusionCaptureCurrent", "fusionRefreshPreview",
                                          "fusionUpdateEffect", "fusionDeleteEffect", "fusionSharedLibraryScan",
                                          "fusionSharedLibraryCreate", "fusionFloatingPaletteShow",
-                                         "fusionFloatingPaletteSetEnabled"};
+                                         "fusionFloatingPaletteSetEnabled", "fusionTimelineWatchStart",
+                                         "fusionTimelineWatchStop", "fusionTimelineLoad", "fusionTimelineSeek"};
     auto engine = makeEngine();
     auto view = std::make_shared<RecordingView>();
     engine->setup(view);

@@ -119,6 +119,24 @@ TEST_F(FloatingPaletteTest, FollowsTheActiveApplicationUntilClosed) {
     EXPECT_TRUE(shown());
 }
 
+// The switch's payload read as the editor may send it: no "enabled" means on,
+// the words of the boolean vocabulary are read, any other text means on.
+TEST_F(FloatingPaletteTest, EnableSwitchReadsItsPayloadWithOnAsDefault) {
+    struct Case {
+        Json payload;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {Json{{"enabled", false}}, false}, {Json::object(), true},          {Json{{"enabled", "off"}}, false},
+        {Json{{"enabled", "peut-être"}}, true}, {Json{{"enabled", 0}}, false}, {Json{{"enabled", "on"}}, true},
+    };
+    for (const Case& c : cases) {
+        engine->handleWebMessage(Json{{"type", "fusionFloatingPaletteSetEnabled"}, {"payload", c.payload}});
+        runMainContextUntil([&] { return engine->isIdle(); });
+        EXPECT_EQ(Settings(settingsFile).boolValue(kPaletteEnabledKey), c.enabled) << c.payload.dump();
+    }
+}
+
 TEST_F(FloatingPaletteTest, DisabledSettingKeepsResolveFromOpeningItUntilShown) {
     engine->handleWebMessage(Json{{"type", "fusionFloatingPaletteSetEnabled"}, {"payload", {{"enabled", false}}}});
     runMainContextUntil([&] { return engine->isIdle(); });

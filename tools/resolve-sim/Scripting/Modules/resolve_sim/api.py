@@ -49,6 +49,9 @@ def api(fail=None, since=None):
 def _invoke(name, fn, fail, self, args, kwargs):
     try:
         with store.transaction() as st:
+            # A Resolve that quit answers nothing on a connection made before.
+            if not st["app"].get("running"):
+                return _fail_value(fail)
             fault = faults.take(st, name, args)
             if fault is None:
                 return fn(self, st, *args, **kwargs)

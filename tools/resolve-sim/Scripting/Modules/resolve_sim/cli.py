@@ -208,6 +208,22 @@ def cmd_playhead(args):
         print(timecode.frames_to_timecode(timeline["playhead"], rate, df))
 
 
+def cmd_timeline(args):
+    """Makes the named timeline current, creating it when the project has none
+    of that name; with --none the project is left without a current timeline."""
+    with store.transaction(args.state) as st:
+        project = model.current_project(st)
+        if project is None:
+            raise CommandError("no current project")
+        if args.none:
+            project["currentTimeline"] = None
+            return
+        timeline = next((t for t in project["timelines"] if t["name"] == args.name), None)
+        if timeline is None:
+            timeline = model.new_timeline(st, project, args.name, args.start_timecode)
+        project["currentTimeline"] = timeline["id"]
+
+
 def cmd_page(args):
     if args.name not in model.PAGES + ["photo"]:
         raise CommandError("unknown page %r" % args.name)
@@ -428,6 +444,12 @@ def build_parser():
     p = sub.add_parser("playhead", help="move the playhead")
     p.add_argument("position")
     p.set_defaults(func=cmd_playhead)
+
+    p = sub.add_parser("timeline", help="switch the current timeline (created when absent)")
+    p.add_argument("name", nargs="?", default="Timeline 2")
+    p.add_argument("--start-timecode", default="01:00:00:00")
+    p.add_argument("--none", action="store_true", help="no current timeline")
+    p.set_defaults(func=cmd_timeline)
 
     p = sub.add_parser("page", help="switch the current page")
     p.add_argument("name")
