@@ -6,7 +6,7 @@
 //
 //   build/bench/bench-watch [CHANGES] [IDLE_SECONDS]
 #include "app/engine.h"
-#include "app/timeline_watch.h"
+#include "presence/timeline_watch.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 

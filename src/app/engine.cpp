@@ -1,6 +1,6 @@
 #include "app/engine.h"
 
-#include "app/timeline_watch.h"
+#include "presence/timeline_watch.h"
 
 #include "bridge/coercion.h"
 #include "bridge/web_callback.h"

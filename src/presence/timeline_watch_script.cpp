@@ -1,7 +1,7 @@
 // The Python text of the timeline watch child. It polls Resolve twice a
 // second and prints one marked line each time the playhead or the timeline
 // changes; it ends by itself within half a second once its parent is gone.
-#include "app/timeline_watch.h"
+#include "presence/timeline_watch.h"
 
 namespace tessivo {
 

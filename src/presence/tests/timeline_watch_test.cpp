@@ -1,6 +1,6 @@
 // The watch child's output cut into lines: chunks split anywhere, lines that
 // are not for the program, and lines too long to keep.
-#include "app/timeline_watch.h"
+#include "presence/timeline_watch.h"
 
 #include <gtest/gtest.h>
 

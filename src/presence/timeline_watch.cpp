@@ -1,4 +1,4 @@
-#include "app/timeline_watch.h"
+#include "presence/timeline_watch.h"
 
 #include "engine_api/engine_context.h"
 #include "library/fusion_library.h"
