@@ -60,8 +60,16 @@ test('template, palette, live and timeline answers', () => {
             name: 'palette switched off',
             actions: [pending('palette'), { type: 'engine/paletteState', payload: { success: true, enabled: false, visible: false } }],
             check: (s) => {
-                assert.deepEqual(s.library.palette, { enabled: false, visible: false });
+                assert.deepEqual(s.library.palette, { enabled: false, visible: false, automaticShowing: true, message: '' });
                 assert.equal(s.requests.palette.status, 'done');
+            },
+        },
+        {
+            name: 'palette on a desktop that does not say which application is in front',
+            actions: [pending('palette'), { type: 'engine/paletteState', payload: { success: true, enabled: true, visible: true, automaticShowing: false, message: 'Ouverture depuis l’éditeur seulement.' } }],
+            check: (s) => {
+                assert.equal(s.library.palette.automaticShowing, false);
+                assert.equal(s.library.palette.message, 'Ouverture depuis l’éditeur seulement.');
             },
         },
         {

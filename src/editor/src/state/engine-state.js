@@ -307,7 +307,14 @@ export function engineUpdate(slice, action) {
         case 'engine/paletteState': {
             const p = payloadOf(action);
             const ok = p.success !== false;
-            const palette = { enabled: p.enabled !== false, visible: p.visible === true };
+            const palette = {
+                enabled: p.enabled !== false,
+                visible: p.visible === true,
+                // False where the desktop does not say which application is in
+                // front: the palette then opens from the editor only.
+                automaticShowing: p.automaticShowing !== false,
+                message: typeof p.message === 'string' ? p.message : '',
+            };
             const next = finish({ ...s, library: { ...library(s), palette } }, 'palette', ok ? 'done' : 'failed', { success: ok, text: paletteStateText(p) }, at);
             return ok ? next : notice(next, 'error', paletteStateText(p), [], 'palette', at);
         }

@@ -78,6 +78,7 @@ function Palette({ lib, engine }) {
                 <button type="button" onClick={() => bridge.palette.show()}>Afficher la palette</button>
                 {state && <span class="hint">{state.visible ? 'Palette visible.' : 'Palette masquée.'}</span>}
             </div>
+            {state && !state.automaticShowing && state.message && <p class="hint">{state.message}</p>}
             <RequestState request={request} />
         </Section>
     );
