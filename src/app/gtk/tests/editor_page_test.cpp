@@ -259,6 +259,26 @@ TEST_F(EditorPageTest, ShowsResolvesCurrentFrameBehindThePreview) {
     EXPECT_EQ(page("return tessivoTest.state().ui.preview.background"), "still");
 }
 
+// "Suivre Resolve" starts the watch: moving Resolve's playhead moves the
+// editor's, and unticking it stops following.
+TEST_F(EditorPageTest, FollowsResolvesPlayheadWhenAsked) {
+    openOnTimeline("25", true);
+    page(R"js(
+        tessivoTest.clickElement(tessivoTest.find('label', 'Suivre Resolve').querySelector('input'));
+        return true)js");
+    waitUntil("tessivoTest.state().ui.followResolve === true", 10);
+    ASSERT_TRUE(session->sim({"playhead", "01:00:04:10"})) << session->error();
+    waitUntil("Math.abs(tessivoTest.state().ui.playhead - 4.4) < 1e-6", 20);
+    ASSERT_TRUE(session->sim({"playhead", "01:00:07:00"})) << session->error();
+    waitUntil("Math.abs(tessivoTest.state().ui.playhead - 7) < 1e-6", 20);
+
+    page(R"js(
+        tessivoTest.clickElement(tessivoTest.find('label', 'Suivre Resolve').querySelector('input'));
+        return true)js");
+    waitUntil("tessivoTest.state().ui.followResolve === false", 10);
+    ASSERT_TRUE(session->lastMessage("fusionTimelineWatchStop").has_value());
+}
+
 int maxAlpha(const testing::ProbedFrame& frame) {
     int best = 0;
     for (size_t i = 3; i < frame.rgba.size(); i += 4) best = std::max<int>(best, frame.rgba[i]);
