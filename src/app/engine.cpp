@@ -100,8 +100,8 @@ ExportEngine::ExportEngine(Options options)
     timelineWatch_ = std::make_unique<TimelineWatch>(*this);
     timelineSync_ = std::make_unique<TimelineSync>(*this, options_.configuration.resourcesFolder,
                                                    [this] { return sharedLibrary_->sharedLibraryBusy(); });
-    sharedLibrary_->setTimelineHooks({[this] { timelineWatch_->stopFusionTimelineWatch(); },
-                                      [this] { timelineWatch_->startFusionTimelineWatch(); },
+    sharedLibrary_->setTimelineHooks({[this] { timelineWatch_->pauseFusionTimelineWatch(); },
+                                      [this] { timelineWatch_->resumeFusionTimelineWatch(); },
                                       [this] { timelineSync_->clearPendingSync(); }});
     stillPreview_ = std::make_unique<StillPreview>(*this, options_.configuration.resourcesFolder,
                                                    [this] { return sharedLibrary_->sharedLibraryBusy(); });

@@ -141,10 +141,35 @@ void TimelineWatch::startFusionTimelineWatch() {
 
 // Any thread.
 void TimelineWatch::stopFusionTimelineWatch() {
-    if (engine_.fusionTimelineWatchQueue().isCurrent()) return stop();
+    auto stopAsked = [this] {
+        {
+            std::lock_guard lock(mutex_);
+            resumeAfterPause_ = false;
+        }
+        stop();
+    };
+    if (engine_.fusionTimelineWatchQueue().isCurrent()) return stopAsked();
+    std::weak_ptr<bool> alive = alive_;
+    engine_.fusionTimelineWatchQueue().post([alive, stopAsked] {
+        if (alive.lock()) stopAsked();
+    });
+}
+
+// Any thread.
+void TimelineWatch::pauseFusionTimelineWatch() {
+    if (engine_.fusionTimelineWatchQueue().isCurrent()) return pause();
     std::weak_ptr<bool> alive = alive_;
     engine_.fusionTimelineWatchQueue().post([this, alive] {
-        if (alive.lock()) stop();
+        if (alive.lock()) pause();
+    });
+}
+
+// Any thread.
+void TimelineWatch::resumeFusionTimelineWatch() {
+    if (engine_.fusionTimelineWatchQueue().isCurrent()) return resume();
+    std::weak_ptr<bool> alive = alive_;
+    engine_.fusionTimelineWatchQueue().post([this, alive] {
+        if (alive.lock()) resume();
     });
 }
 
@@ -268,6 +293,26 @@ void TimelineWatch::stop() {
     child_.reset();
     ++generation_;
     buffer_.clear();
+}
+
+// Watch queue.
+void TimelineWatch::pause() {
+    {
+        std::lock_guard lock(mutex_);
+        const bool running = child_ && !child_->reaped;
+        resumeAfterPause_ = resumeAfterPause_ || running;
+    }
+    stop();
+}
+
+// Watch queue.
+void TimelineWatch::resume() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!resumeAfterPause_) return;
+        resumeAfterPause_ = false;
+    }
+    start();
 }
 
 // Under the lock. The interpreter has read the script when it started.

@@ -63,6 +63,12 @@ public:
     // runs does nothing.
     void startFusionTimelineWatch();
     void stopFusionTimelineWatch();
+    // Any thread; the work moves to the watch queue. The shared library holds
+    // Resolve for a while: a running watch stops, and resuming starts it again
+    // only if it was running then (a watch nobody asked for is never started).
+    // A stop asked meanwhile cancels the resumption.
+    void pauseFusionTimelineWatch();
+    void resumeFusionTimelineWatch();
     // Any thread. Ends the child and waits for its reader, for the engine's
     // shutdown and destruction; later starts are refused.
     void shutdown();
@@ -75,6 +81,8 @@ private:
     // Watch queue.
     void start();
     void stop();
+    void pause();
+    void resume();
     void received(std::uint64_t generation, std::string chunk);
     void ended(std::uint64_t generation);
     void removeScript();
@@ -87,6 +95,8 @@ private:
     std::filesystem::path scriptPath_;
     WatchLineBuffer buffer_;
     std::uint64_t generation_ = 0;
+    // The watch ran when the shared library paused it.
+    bool resumeAfterPause_ = false;
     // Holds this object's lifetime for work queued on the watch queue.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool shutDown_ = false;

@@ -315,3 +315,13 @@ def test_the_shared_library_pauses_the_watch_and_drops_sync_requests(live):
     assert len(watch_children(live.process.pid)) == 1
     assert live.quiet(LOADED, 2) == []
     live.close()
+
+
+def test_the_shared_library_starts_no_watch_that_was_not_running(live):
+    live.sim("bin", "Power Bins", "--current")
+    live.start()
+    live.send("fusionSharedLibraryScan")
+    live.next("window.onFusionSharedLibraryResult", timeout=20)
+    assert live.quiet(PLAYHEAD, 2) == []
+    assert watch_children(live.process.pid) == []
+    live.close()
